@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPoint>
+#include <QString>
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class MainWindow;
+}
+class QButtonGroup;
+class QThread;
+class QTranslator;
+QT_END_NAMESPACE
+
+class Worker;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_selectFolderButton_clicked();
+    void on_outputButton_clicked();
+    void on_iconButton_clicked();
+    void on_startButton_clicked();
+    void on_mainExeButton_clicked();
+    void on_resetButton_clicked();
+    void on_aboutButton_clicked();
+
+    void onMinimizeButtonClicked();
+    void onCloseButtonClicked();
+    void onTabButtonClicked(int index);
+
+    void onWorkerProgress(int value);
+    void onWorkerLog(const QString &message);
+    void onWorkerFinished(bool success);
+
+    void initLanguage();
+    void loadLanguage(const QString &language);
+    void updateMenuLanguage();
+
+private:
+    void refreshTabState();
+    bool confirmExit();
+
+    bool validateInputs();
+    void setProcessing(bool processing);
+    void populateMainExeList(const QString &folderPath);
+    QString compressionLevelString() const;
+    QString compressionMethodString() const;
+    QString dictionarySizeString() const;
+
+    void loadSettings();
+    void saveSettings();
+
+    Ui::MainWindow *ui = nullptr;
+    QString tempWorkDir;
+    QButtonGroup *tabButtonGroup = nullptr;
+    bool isDragging = false;
+    bool isProcessing = false;
+    QPoint dragStartPos;
+    QPoint windowStartPos;
+    QThread *workerThread = nullptr;
+    Worker *worker = nullptr;
+    QTranslator *appTranslator = nullptr;
+    QTranslator *qtTranslator = nullptr;
+    QString currentLanguage;
+};

@@ -1,0 +1,3 @@
+#include "worker.h"
+
+QByteArray Worker::extractIconFromExe(const QString &) { return QByteArray(); }

@@ -1,0 +1,4 @@
+#include "worker.h"
+
+bool Worker::replaceExeIcon(const QString &, const QByteArray &) { return false; }
+bool Worker::exeHasUsableIcon(const QString &) { return false; }

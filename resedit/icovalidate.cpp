@@ -1,0 +1,3 @@
+#include "worker.h"
+
+bool Worker::validateIcoData(const QByteArray &) { return false; }

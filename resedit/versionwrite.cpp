@@ -1,0 +1,3 @@
+#include "worker.h"
+
+bool Worker::writeVersionInfo(const QString &, const QString &) { return false; }

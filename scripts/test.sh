@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds Quillon, runs each fuzz target briefly
+# under AddressSanitizer and UBSan, then runs every test with ctest.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup-deps.sh" build test
+"$root/scripts/build.sh" -DQUILLON_WERROR=ON
+
+# One Wine prefix for the tests that run Windows programs, made once.
+export WINEPREFIX="$root/build/wine"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    timeout 300 wineboot -i >/dev/null 2>&1 || true
+    timeout 60 wineserver -w || true
+fi
+
+"$root/scripts/fuzz.sh"
+
+cd "$root/build"
+ctest --output-on-failure -j "$(nproc)" --timeout 900
