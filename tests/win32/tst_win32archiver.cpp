@@ -1,0 +1,204 @@
+// The archiver command line the job builds for Windows, run for real: the
+// Windows 7-Zip console program under Wine must make an archive whose root
+// holds the source folder's content, and our 7z reader must unpack it equal
+// to the source.
+#include "jobtext.h"
+#include "sevenzip.h"
+#include "wine.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+class FileInput : public quillon::sevenzip::Input
+{
+public:
+    explicit FileInput(const QString &path) : m_file(path) { m_file.open(QIODevice::ReadOnly); }
+    std::uint64_t size() const override { return static_cast<std::uint64_t>(m_file.size()); }
+    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
+    {
+        return m_file.seek(static_cast<qint64>(offset)) &&
+               m_file.read(static_cast<char *>(buffer), static_cast<qint64>(count)) ==
+                   static_cast<qint64>(count);
+    }
+    bool isOpen() const { return m_file.isOpen(); }
+
+private:
+    QFile m_file;
+};
+
+// Collects what the reader unpacks: relative path -> bytes; directories map
+// to a null array.
+class MemorySink : public quillon::sevenzip::Sink
+{
+public:
+    QMap<QString, QByteArray> tree;
+
+    bool directory(const quillon::sevenzip::Entry &entry) override
+    {
+        tree.insert(QString::fromStdString(entry.path), QByteArray());
+        return true;
+    }
+    bool beginFile(const quillon::sevenzip::Entry &) override
+    {
+        m_current = QByteArray("");
+        return true;
+    }
+    bool write(const std::uint8_t *data, std::size_t size) override
+    {
+        m_current.append(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+        return true;
+    }
+    bool endFile(const quillon::sevenzip::Entry &entry) override
+    {
+        tree.insert(QString::fromStdString(entry.path), m_current);
+        return true;
+    }
+
+private:
+    QByteArray m_current;
+};
+
+QMap<QString, QByteArray> readTree(const QString &root)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString rel = QDir(root).relativeFilePath(path);
+        if (it.fileInfo().isDir()) {
+            tree.insert(rel, QByteArray());
+        } else {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            tree.insert(rel, file.readAll().append(QByteArray("")));
+        }
+    }
+    return tree;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestWindowsArchiver : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void archiveRootHoldsFolderContent_data();
+    void archiveRootHoldsFolderContent();
+
+private:
+    QString m_archiver;
+};
+
+void TestWindowsArchiver::initTestCase()
+{
+    m_archiver = QStringLiteral(QUILLON_WIN32_7ZA);
+    if (!QFileInfo::exists(m_archiver)) {
+        QSKIP("7za.exe from the npm package 7zip-bin@5.2.0 is missing (npm unavailable?)");
+    }
+    QString error;
+    QVERIFY2(winetest::ensurePrefix(&error), qPrintable(error));
+}
+
+void TestWindowsArchiver::archiveRootHoldsFolderContent_data()
+{
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("dictionary");
+    QTest::addColumn<bool>("trailingSlash");
+
+    QTest::newRow("LZMA2 normal 16M") << "5"
+                                      << "LZMA2"
+                                      << "16M" << false;
+    QTest::newRow("LZMA ultra 64M") << "9"
+                                    << "LZMA"
+                                    << "64M" << false;
+    QTest::newRow("LZMA fastest 64K") << "1"
+                                      << "LZMA"
+                                      << "64K" << false;
+    QTest::newRow("store, no dictionary") << "0"
+                                          << "LZMA"
+                                          << "" << false;
+    QTest::newRow("folder with trailing slash") << "3"
+                                                << "LZMA2"
+                                                << "1M" << true;
+}
+
+void TestWindowsArchiver::archiveRootHoldsFolderContent()
+{
+    QFETCH(QString, level);
+    QFETCH(QString, method);
+    QFETCH(QString, dictionary);
+    QFETCH(bool, trailingSlash);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    // A folder name with a blank, nested folders, an empty folder, an empty
+    // file, a non-ASCII name and data that does not compress.
+    const QString source = work.filePath(QStringLiteral("My App"));
+    QByteArray noise(300 * 1024, Qt::Uninitialized);
+    QRandomGenerator generator(9);
+    for (char &c : noise) {
+        c = static_cast<char>(generator.bounded(256));
+    }
+    QVERIFY(writeFile(source + QStringLiteral("/app.exe"), QByteArray("MZ").repeated(5000)));
+    QVERIFY(writeFile(source + QStringLiteral("/data/sub/noise.bin"), noise));
+    QVERIFY(writeFile(source + QStringLiteral("/docs/说明 文件.txt"), "读我\r\n"));
+    QVERIFY(writeFile(source + QStringLiteral("/empty.txt"), QByteArray()));
+    QVERIFY(QDir().mkpath(source + QStringLiteral("/logs")));
+
+    // The paths as Quillon holds them on Windows: "Z:/..." with forward slashes.
+    const QString folderWin = winetest::windowsPath(source);
+    const QString archiveWin = winetest::windowsPath(work.filePath(QStringLiteral("temp.7z")));
+    QVERIFY2(folderWin.startsWith(QLatin1String("Z:\\")), qPrintable(folderWin));
+    QString folderPath = QDir::fromNativeSeparators(folderWin);
+    if (trailingSlash) {
+        folderPath += QLatin1Char('/');
+    }
+    const QString archivePath = QDir::fromNativeSeparators(archiveWin);
+
+    const QStringList arguments = quillon::archiverArguments(
+        archivePath, folderPath, level, method, dictionary, quillon::PathStyle::Windows);
+    QCOMPARE(arguments.at(2), archiveWin);
+    QCOMPARE(arguments.at(3),
+             folderWin + (trailingSlash ? QStringLiteral("\\\\*") : QStringLiteral("\\*")));
+
+    const winetest::RunResult run = winetest::run(m_archiver, arguments, work.path(), 120000);
+    QVERIFY2(run.started && run.finished, "7za.exe did not run to its end under Wine");
+    QVERIFY2(run.exitCode == 0, run.output.constData());
+
+    FileInput input(work.filePath(QStringLiteral("temp.7z")));
+    QVERIFY(input.isOpen());
+    quillon::sevenzip::Archive archive;
+    const quillon::Error opened = archive.open(input);
+    QVERIFY2(opened.ok(), opened.message().c_str());
+    MemorySink sink;
+    const quillon::Error extracted = archive.extract(sink);
+    QVERIFY2(extracted.ok(), extracted.message().c_str());
+
+    // The root holds the content: app.exe at the top, no "My App/" prefix.
+    QVERIFY(sink.tree.contains(QStringLiteral("app.exe")));
+    QCOMPARE(sink.tree, readTree(source));
+}
+
+QTEST_GUILESS_MAIN(TestWindowsArchiver)
+#include "tst_win32archiver.moc"
