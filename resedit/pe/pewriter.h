@@ -9,7 +9,8 @@
 
 namespace quillon::pe {
 
-struct WriteResult {
+struct WriteResult
+{
     Error error;
     std::vector<std::string> notes; // e.g. "certificate table dropped"
 };
@@ -27,11 +28,16 @@ void upsertResource(std::vector<Resource> &resources, Resource resource);
 
 // Removes resources matching type and name (every language when
 // `language` is negative). Returns how many were removed.
-std::size_t removeResources(std::vector<Resource> &resources, const ResId &type,
-                            const ResId &name, int language = -1);
+std::size_t removeResources(std::vector<Resource> &resources, const ResId &type, const ResId &name,
+                            int language = -1);
 
 // Writes `bytes` to `path` through a temporary file in the same directory and
 // a rename, so the target is never left half-written.
 Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes);
+
+// The same, also giving the system's error number of a failure (errno, or
+// GetLastError() on Windows; 0 on success).
+Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes,
+                          int &systemError);
 
 } // namespace quillon::pe
