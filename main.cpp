@@ -1,13 +1,20 @@
 #include "mainwindow.h"
+#include "startup.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    app.setOrganizationName(QStringLiteral("Vumo"));
-    app.setApplicationName(QStringLiteral("Quillon"));
-    app.setApplicationVersion(QStringLiteral("1.0.7.01"));
+    QApplication::setOrganizationName(QStringLiteral("Vumo"));
+    QApplication::setApplicationName(QStringLiteral("Quillon"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.7.01"));
+    QApplication::setOrganizationDomain(QStringLiteral("morvane.example"));
+
+    // A style sheet that cannot be loaded only costs the look: the notice has
+    // been shown and the window starts with Qt's default style.
+    quillon::applyApplicationStyleSheet();
+
     MainWindow window;
     window.show();
     return app.exec();

@@ -1,39 +1,667 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+
+#include "pathguard.h"
 #include "worker.h"
 
-// Placeholder shell until the window lands.
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGraphicsDropShadowEffect>
+#include <QImage>
+#include <QImageReader>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QThread>
+#include <QTranslator>
+
+namespace {
+
+// The settings store and its keys (the interface language is kept there too,
+// under "language", by the language code).
+const char *const kOrganization = "Vumo";
+const char *const kApplication = "Quillon";
+
+namespace Key {
+const QString folderPath = QStringLiteral("folderPath");
+const QString outputPath = QStringLiteral("outputPath");
+const QString iconPath = QStringLiteral("iconPath");
+const QString lastExe = QStringLiteral("lastExe");
+const QString compressionLevel = QStringLiteral("compressionLevel");
+const QString compressionMethod = QStringLiteral("compressionMethod");
+const QString dictionarySize = QStringLiteral("dictionarySize");
+const QString cleanupEnabled = QStringLiteral("cleanupEnabled");
+const QString encryptContent = QStringLiteral("encryptContent");
+const QString adminRequired = QStringLiteral("adminRequired");
+const QString tempExtraction = QStringLiteral("tempExtraction");
+} // namespace Key
+
+namespace Default {
+constexpr int compressionLevel = 3;
+constexpr int compressionMethod = 0;
+constexpr int dictionarySize = 2;
+constexpr bool cleanupEnabled = true;
+constexpr bool encryptContent = false;
+constexpr bool adminRequired = false;
+constexpr bool tempExtraction = true;
+} // namespace Default
+
+QSettings openSettings()
 {
-    ui->setupUi(this);
+    return QSettings(QString::fromLatin1(kOrganization), QString::fromLatin1(kApplication));
 }
 
-MainWindow::~MainWindow() { delete ui; }
+// Creates a fresh "Quillon_<yyyyMMddhhmmss>" directory under the system
+// temporary directory. Another instance started in the same second already
+// owns that name, so a suffix keeps the two apart: mkdir fails on an existing
+// directory, which makes the claim atomic.
+QString createWorkDirectory()
+{
+    const QString base = QDir::tempPath() + QStringLiteral("/Quillon_") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    QDir().mkpath(QDir::tempPath());
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    QString candidate = base;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        if (attempt == 1) {
+            candidate = base + QLatin1Char('_') + pid;
+        } else if (attempt > 1) {
+            candidate = base + QLatin1Char('_') + pid + QLatin1Char('_') + QString::number(attempt);
+        }
+        if (QDir().mkdir(candidate)) {
+            return candidate;
+        }
+    }
+    return candidate;
+}
 
-void MainWindow::mousePressEvent(QMouseEvent *event) { QMainWindow::mousePressEvent(event); }
-void MainWindow::mouseReleaseEvent(QMouseEvent *event) { QMainWindow::mouseReleaseEvent(event); }
-void MainWindow::mouseMoveEvent(QMouseEvent *event) { QMainWindow::mouseMoveEvent(event); }
-void MainWindow::closeEvent(QCloseEvent *event) { QMainWindow::closeEvent(event); }
-void MainWindow::changeEvent(QEvent *event) { QMainWindow::changeEvent(event); }
-void MainWindow::on_selectFolderButton_clicked() {}
-void MainWindow::on_outputButton_clicked() {}
-void MainWindow::on_iconButton_clicked() {}
-void MainWindow::on_startButton_clicked() {}
-void MainWindow::on_mainExeButton_clicked() {}
-void MainWindow::on_resetButton_clicked() {}
-void MainWindow::onMinimizeButtonClicked() {}
-void MainWindow::onCloseButtonClicked() {}
-void MainWindow::onTabButtonClicked(int) {}
-void MainWindow::onWorkerProgress(int) {}
-void MainWindow::onWorkerLog(const QString &) {}
-void MainWindow::onWorkerFinished(bool) {}
-void MainWindow::refreshTabState() {}
-bool MainWindow::confirmExit() { return true; }
-bool MainWindow::validateInputs() { return false; }
-void MainWindow::setProcessing(bool) {}
-void MainWindow::populateMainExeList(const QString &) {}
-QString MainWindow::compressionLevelString() const { return QString(); }
-QString MainWindow::compressionMethodString() const { return QString(); }
-QString MainWindow::dictionarySizeString() const { return QString(); }
-void MainWindow::loadSettings() {}
-void MainWindow::saveSettings() {}
+void selectExactEntry(QComboBox *box, const QString &text)
+{
+    const int index = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        box->setCurrentIndex(index);
+    }
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    appTranslator = new QTranslator(this);
+    qtTranslator = new QTranslator(this);
+
+    ui->setupUi(this);
+
+    workerThread = new QThread(this);
+    worker = new Worker;
+    worker->moveToThread(workerThread);
+    connect(worker, &Worker::progressChanged, this, &MainWindow::onWorkerProgress);
+    connect(worker, &Worker::logMessage, this, &MainWindow::onWorkerLog);
+    connect(worker, &Worker::finished, this, &MainWindow::onWorkerFinished);
+    workerThread->start();
+
+    tabButtonGroup = new QButtonGroup(this);
+    tabButtonGroup->addButton(ui->basicTabButton, 0);
+    tabButtonGroup->addButton(ui->advancedTabButton, 1);
+    connect(tabButtonGroup, &QButtonGroup::buttonClicked, tabButtonGroup,
+            [this](QAbstractButton *button) {
+                ui->stackedWidget->setCurrentIndex(tabButtonGroup->id(button));
+                refreshTabState();
+            });
+
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    auto *shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setBlurRadius(20.0);
+    shadow->setColor(QColor(0, 0, 0, 80));
+    shadow->setOffset(0.0, 0.0);
+    ui->centralwidget->setGraphicsEffect(shadow);
+
+    ui->stackedWidget->setCurrentIndex(0);
+    loadSettings();
+    refreshTabState();
+
+    ui->progressBar->setRange(0, 100);
+    ui->progressBar->setValue(0);
+
+    connect(ui->minButton, &QPushButton::clicked, this, &MainWindow::onMinimizeButtonClicked);
+    connect(ui->closeButton, &QPushButton::clicked, this, &MainWindow::onCloseButtonClicked);
+
+    updateMenuLanguage();
+
+    tempWorkDir = createWorkDirectory();
+
+    initLanguage();
+}
+
+MainWindow::~MainWindow()
+{
+    workerThread->quit();
+    workerThread->wait();
+    delete worker;
+    worker = nullptr;
+
+    saveSettings();
+
+    QDir workDir(tempWorkDir);
+    if (!tempWorkDir.isEmpty() && workDir.exists()) {
+        workDir.removeRecursively();
+    }
+
+    delete ui;
+    ui = nullptr;
+}
+
+// --- Window shell ------------------------------------------------------------
+
+void MainWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        const QPoint pos = event->position().toPoint();
+        const QPoint inHeader = ui->headerFrame->mapFrom(this, pos);
+        const QPoint inMenu = ui->frameMenu->mapFrom(this, pos);
+        if (ui->headerFrame->rect().contains(inHeader) || ui->frameMenu->rect().contains(inMenu)) {
+            isDragging = true;
+            dragStartPos = event->globalPosition().toPoint();
+            windowStartPos = frameGeometry().topLeft();
+            event->accept();
+            return;
+        }
+    }
+    QMainWindow::mousePressEvent(event);
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && isDragging) {
+        isDragging = false;
+        event->accept();
+        return;
+    }
+    QMainWindow::mouseReleaseEvent(event);
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (isDragging && (event->buttons() & Qt::LeftButton)) {
+        move(windowStartPos + (event->globalPosition().toPoint() - dragStartPos));
+        event->accept();
+        return;
+    }
+    QMainWindow::mouseMoveEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (isProcessing) {
+        QMessageBox::warning(this, tr("正在处理"), tr("正在生成便携程序，请等待处理完成后再退出。"),
+                             QMessageBox::Ok);
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange && ui) {
+        ui->retranslateUi(this);
+        updateMenuLanguage();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void MainWindow::onMinimizeButtonClicked()
+{
+    showMinimized();
+}
+
+void MainWindow::onCloseButtonClicked()
+{
+    if (confirmExit()) {
+        QCoreApplication::quit();
+    }
+}
+
+void MainWindow::onTabButtonClicked(int index)
+{
+    ui->stackedWidget->setCurrentIndex(index);
+    refreshTabState();
+}
+
+void MainWindow::refreshTabState()
+{
+    const bool enabled = !isProcessing;
+    ui->advancedTabButton->setEnabled(enabled);
+    ui->chkAdmin->setEnabled(enabled);
+    ui->chkEncrypt->setEnabled(enabled);
+    if (isProcessing && ui->stackedWidget->currentIndex() != 0) {
+        ui->stackedWidget->setCurrentIndex(0);
+        ui->basicTabButton->setChecked(true);
+    }
+    ui->chkAdmin->repaint();
+    ui->chkEncrypt->repaint();
+}
+
+bool MainWindow::confirmExit()
+{
+    if (isProcessing) {
+        QMessageBox::warning(this, tr("正在处理"), tr("正在生成便携程序，请等待处理完成后再退出。"),
+                             QMessageBox::Ok);
+        return false;
+    }
+    const auto answer = QMessageBox::question(this, tr("确认退出"), tr("确定要退出 Quillon 吗？"),
+                                              QMessageBox::Yes | QMessageBox::No);
+    return answer == QMessageBox::Yes;
+}
+
+// --- Job form ----------------------------------------------------------------
+
+void MainWindow::appendLogLine(const QString &line)
+{
+    // Plain text, one paragraph per line: a path or tool output holding markup
+    // is shown as written, never interpreted.
+    QTextDocument *document = ui->logTextEdit->document();
+    QScrollBar *scrollBar = ui->logTextEdit->verticalScrollBar();
+    const bool atBottom = scrollBar->value() >= scrollBar->maximum();
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    if (!document->isEmpty()) {
+        cursor.insertBlock();
+    }
+    cursor.insertText(line);
+    if (atBottom) {
+        scrollBar->setValue(scrollBar->maximum());
+    }
+}
+
+void MainWindow::populateMainExeList(const QString &folderPath)
+{
+    const QString previous = ui->mainExeComboBox->currentText();
+    ui->mainExeComboBox->clear();
+
+    QDir dir(folderPath);
+    const QStringList names =
+        dir.entryList(QStringList{QStringLiteral("*.exe")}, QDir::Files, QDir::Name);
+    for (const QString &name : names) {
+        ui->mainExeComboBox->addItem(name);
+    }
+
+    const QString lastExe = openSettings().value(Key::lastExe).toString();
+    if (!lastExe.isEmpty() &&
+        ui->mainExeComboBox->findText(lastExe, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0) {
+        selectExactEntry(ui->mainExeComboBox, lastExe);
+        return;
+    }
+    if (!previous.isEmpty()) {
+        selectExactEntry(ui->mainExeComboBox, previous);
+    }
+}
+
+void MainWindow::on_selectFolderButton_clicked()
+{
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("选择源文件夹"), QString(),
+                                                             QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty()) {
+        return;
+    }
+    ui->folderLineEdit->setText(folder);
+    {
+        QSettings settings = openSettings();
+        settings.setValue(Key::folderPath, folder);
+        settings.sync();
+    }
+    populateMainExeList(folder);
+    saveSettings();
+}
+
+void MainWindow::on_mainExeButton_clicked()
+{
+    if (ui->folderLineEdit->text().isEmpty()) {
+        QMessageBox::warning(this, tr("警告"), tr("请先选择源文件夹！"), QMessageBox::Ok);
+        return;
+    }
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, tr("选择主程序"), ui->folderLineEdit->text(), tr("可执行文件 (*.exe)"));
+    if (chosen.isEmpty()) {
+        return;
+    }
+
+    const QString canonicalFolder = QFileInfo(ui->folderLineEdit->text()).canonicalFilePath();
+    const QString canonicalFile = QFileInfo(chosen).canonicalFilePath();
+    const QString relative = QDir(canonicalFolder).relativeFilePath(canonicalFile);
+    // Only a leading ".." component leaves the folder; a file whose name merely
+    // starts with two dots ("..setup.exe") is inside.
+    const bool leavesFolder =
+        relative == QLatin1String("..") || relative.startsWith(QLatin1String("../"));
+    const bool inside = !canonicalFolder.isEmpty() && !canonicalFile.isEmpty() && !leavesFolder &&
+                        QDir::isRelativePath(relative);
+    if (!inside) {
+        QMessageBox::warning(this, tr("警告"), tr("选择的主程序必须在源文件夹内！"),
+                             QMessageBox::Ok);
+        return;
+    }
+
+    const QString name = QFileInfo(chosen).fileName();
+    if (ui->mainExeComboBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
+        ui->mainExeComboBox->addItem(name);
+    }
+    selectExactEntry(ui->mainExeComboBox, name);
+    {
+        QSettings settings = openSettings();
+        settings.setValue(Key::lastExe, name);
+        settings.sync();
+    }
+    saveSettings();
+}
+
+void MainWindow::on_outputButton_clicked()
+{
+    QString start = ui->outputLineEdit->text();
+    if (start.isEmpty()) {
+        start = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    }
+    const QString dir = QFileDialog::getExistingDirectory(this, tr("选择输出目录"), start,
+                                                          QFileDialog::ShowDirsOnly |
+                                                              QFileDialog::DontResolveSymlinks);
+    if (dir.isEmpty()) {
+        return;
+    }
+    ui->outputLineEdit->setText(dir);
+    saveSettings();
+}
+
+void MainWindow::on_iconButton_clicked()
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("选择图标文件"), QString(), tr("图标文件 (*.ico)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    if (reader.read().isNull()) {
+        QMessageBox::warning(this, tr("错误"), tr("无法加载图标文件！"), QMessageBox::Ok);
+        return;
+    }
+    ui->iconLineEdit->setText(path);
+    saveSettings();
+}
+
+QString MainWindow::compressionLevelString() const
+{
+    switch (ui->cmbCompression->currentIndex()) {
+    case 0:
+        return QStringLiteral("0");
+    case 1:
+        return QStringLiteral("1");
+    case 2:
+        return QStringLiteral("3");
+    case 3:
+        return QStringLiteral("5");
+    case 4:
+        return QStringLiteral("7");
+    case 5:
+        return QStringLiteral("9");
+    default:
+        return QStringLiteral("5");
+    }
+}
+
+QString MainWindow::compressionMethodString() const
+{
+    return ui->cmbMethod->currentIndex() == 1 ? QStringLiteral("LZMA2") : QStringLiteral("LZMA");
+}
+
+QString MainWindow::dictionarySizeString() const
+{
+    switch (ui->cmbDictSize->currentIndex()) {
+    case 0:
+        return QStringLiteral("64K");
+    case 1:
+        return QStringLiteral("1M");
+    case 2:
+        return QStringLiteral("16M");
+    case 3:
+        return QStringLiteral("32M");
+    case 4:
+        return QStringLiteral("64M");
+    default:
+        return QStringLiteral("16M");
+    }
+}
+
+bool MainWindow::validateInputs()
+{
+    const QString folder = ui->folderLineEdit->text();
+    if (folder.isEmpty()) {
+        QMessageBox::warning(this, tr("警告"), tr("请选择源文件夹！"), QMessageBox::Ok);
+        return false;
+    }
+    if (!QFileInfo(folder).isDir()) {
+        QMessageBox::warning(this, tr("警告"), tr("源文件夹不存在或不可访问！"), QMessageBox::Ok);
+        return false;
+    }
+    const QString mainExe = ui->mainExeComboBox->currentText();
+    if (mainExe.isEmpty()) {
+        QMessageBox::warning(this, tr("警告"), tr("请选择主程序！"), QMessageBox::Ok);
+        return false;
+    }
+    if (!QFile::exists(QDir(folder).filePath(mainExe))) {
+        QMessageBox::warning(this, tr("警告"),
+                             tr("选择的主程序不存在于源文件夹中！\n请重新选择主程序。"),
+                             QMessageBox::Ok);
+        return false;
+    }
+    const QString output = ui->outputLineEdit->text();
+    if (output.isEmpty()) {
+        QMessageBox::warning(this, tr("警告"), tr("请选择输出目录！"), QMessageBox::Ok);
+        return false;
+    }
+    const QFileInfo outputInfo(output);
+    if (outputInfo.exists() && !outputInfo.isDir()) {
+        QMessageBox::warning(this, tr("警告"), tr("输出路径已存在但不是目录（例如 C:/Output）！"),
+                             QMessageBox::Ok);
+        return false;
+    }
+    if (!outputInfo.exists()) {
+        const QString nativeOutput = QDir::toNativeSeparators(output);
+        const auto answer = QMessageBox::question(
+            this, tr("创建目录"), tr("输出目录 %1 不存在，是否创建？").arg(nativeOutput),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            return false;
+        }
+        if (!QDir().mkpath(output)) {
+            QMessageBox::warning(this, tr("警告"), tr("无法创建输出目录：%1").arg(nativeOutput),
+                                 QMessageBox::Ok);
+            return false;
+        }
+    }
+    return true;
+}
+
+void MainWindow::on_startButton_clicked()
+{
+    if (isProcessing) {
+        return;
+    }
+    if (!validateInputs()) {
+        appendLogLine(tr("输入验证失败，操作中止"));
+        return;
+    }
+
+    const QString folderPath = QDir(ui->folderLineEdit->text()).absolutePath();
+    const QString outputDir = QDir(ui->outputLineEdit->text()).absolutePath();
+    const QString mainExeName = ui->mainExeComboBox->currentText();
+
+    const QString sourceProgram = QDir(folderPath).filePath(mainExeName);
+    if (!QFile::exists(sourceProgram)) {
+        QMessageBox::warning(this, tr("错误"), tr("主程序不存在：%1").arg(sourceProgram),
+                             QMessageBox::Ok);
+        return;
+    }
+
+    const QString outputFile = QDir(outputDir).filePath(QFileInfo(mainExeName).completeBaseName() +
+                                                        QStringLiteral(".exe"));
+    if (quillon::pathsNameSameFile(QDir::cleanPath(sourceProgram), QDir::cleanPath(outputFile))) {
+        QMessageBox::warning(this, tr("错误"),
+                             tr("输出目录与源主程序位置相同，生成的文件会覆盖原始主程序。\n"
+                                "请选择其他输出目录。"),
+                             QMessageBox::Ok);
+        return;
+    }
+
+    setProcessing(true);
+    ui->progressBar->setValue(0);
+    ui->logTextEdit->clear();
+
+    const QString archivePath = tempWorkDir + QStringLiteral("/temp.7z");
+    const QString iconPath = ui->iconLineEdit->text();
+
+    appendLogLine(tr("调试信息:"));
+    appendLogLine(tr("源文件夹: %1").arg(folderPath));
+    appendLogLine(tr("主程序: %1").arg(mainExeName));
+    appendLogLine(tr("输出目录: %1").arg(outputDir));
+    appendLogLine(tr("图标路径: %1").arg(iconPath));
+
+    const QString cleanupTempArchive =
+        ui->chkCleanup->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    const QString dictionarySize = dictionarySizeString();
+    const QString compressionMethod = compressionMethodString();
+    const QString compressionLevel = compressionLevelString();
+
+    QMetaObject::invokeMethod(worker, "createPortableApp", Qt::AutoConnection,
+                              Q_ARG(QString, folderPath), Q_ARG(QString, archivePath),
+                              Q_ARG(QString, outputDir), Q_ARG(QString, mainExeName),
+                              Q_ARG(QString, iconPath), Q_ARG(QString, compressionLevel),
+                              Q_ARG(QString, compressionMethod), Q_ARG(QString, dictionarySize),
+                              Q_ARG(QString, cleanupTempArchive));
+}
+
+void MainWindow::setProcessing(bool processing)
+{
+    isProcessing = processing;
+    const bool enabled = !processing;
+    ui->startButton->setEnabled(enabled);
+    ui->selectFolderButton->setEnabled(enabled);
+    ui->outputButton->setEnabled(enabled);
+    ui->iconButton->setEnabled(enabled);
+    ui->mainExeButton->setEnabled(enabled);
+    ui->resetButton->setEnabled(enabled);
+    ui->menuButton->setEnabled(enabled);
+    ui->basicTabButton->setEnabled(enabled);
+    ui->advancedTabButton->setEnabled(enabled);
+}
+
+void MainWindow::onWorkerProgress(int value)
+{
+    ui->progressBar->setValue(value);
+}
+
+void MainWindow::onWorkerLog(const QString &message)
+{
+    appendLogLine(message);
+}
+
+void MainWindow::onWorkerFinished(bool success)
+{
+    setProcessing(false);
+    if (success) {
+        QMessageBox::information(this, tr("完成"), tr("便携应用创建成功！"), QMessageBox::Ok);
+    } else {
+        QMessageBox::warning(this, tr("创建失败"), tr("便携应用创建失败，请查看日志了解详情。"),
+                             QMessageBox::Ok);
+    }
+}
+
+void MainWindow::on_resetButton_clicked()
+{
+    const auto answer =
+        QMessageBox::question(this, tr("重置确认"), tr("确定要重置所有设置吗？\n此操作无法撤销。"),
+                              QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        return;
+    }
+    ui->folderLineEdit->clear();
+    ui->outputLineEdit->clear();
+    ui->iconLineEdit->clear();
+    ui->mainExeComboBox->clear();
+    ui->logTextEdit->clear();
+    ui->progressBar->setValue(0);
+
+    {
+        QSettings settings = openSettings();
+        settings.clear();
+        settings.sync();
+    }
+
+    QMessageBox::information(this, tr("重置成功"), tr("所有设置已恢复为默认值。"), QMessageBox::Ok);
+}
+
+// --- Settings ----------------------------------------------------------------
+
+void MainWindow::loadSettings()
+{
+    QSettings settings = openSettings();
+    ui->folderLineEdit->setText(settings.value(Key::folderPath).toString());
+    ui->outputLineEdit->setText(settings.value(Key::outputPath).toString());
+    ui->iconLineEdit->setText(settings.value(Key::iconPath).toString());
+
+    const QString folder = ui->folderLineEdit->text();
+    if (!folder.isEmpty() && QDir(folder).exists()) {
+        populateMainExeList(folder);
+        const QString lastExe = settings.value(Key::lastExe).toString();
+        if (!lastExe.isEmpty()) {
+            selectExactEntry(ui->mainExeComboBox, lastExe);
+        }
+    } else {
+        const QString lastExe = settings.value(Key::lastExe).toString();
+        if (!lastExe.isEmpty()) {
+            ui->mainExeComboBox->addItem(lastExe);
+            ui->mainExeComboBox->setCurrentIndex(ui->mainExeComboBox->count() - 1);
+        }
+    }
+
+    ui->cmbCompression->setCurrentIndex(
+        settings.value(Key::compressionLevel, Default::compressionLevel).toInt());
+    ui->cmbMethod->setCurrentIndex(
+        settings.value(Key::compressionMethod, Default::compressionMethod).toInt());
+    ui->cmbDictSize->setCurrentIndex(
+        settings.value(Key::dictionarySize, Default::dictionarySize).toInt());
+
+    ui->chkCleanup->setChecked(
+        settings.value(Key::cleanupEnabled, Default::cleanupEnabled).toBool());
+    ui->chkEncrypt->setChecked(
+        settings.value(Key::encryptContent, Default::encryptContent).toBool());
+    ui->chkAdmin->setChecked(settings.value(Key::adminRequired, Default::adminRequired).toBool());
+    ui->chkTemp->setChecked(settings.value(Key::tempExtraction, Default::tempExtraction).toBool());
+}
+
+void MainWindow::saveSettings()
+{
+    QSettings settings = openSettings();
+    settings.setValue(Key::folderPath, ui->folderLineEdit->text());
+    settings.setValue(Key::outputPath, ui->outputLineEdit->text());
+    settings.setValue(Key::iconPath, ui->iconLineEdit->text());
+    settings.setValue(Key::lastExe, ui->mainExeComboBox->currentText());
+    settings.setValue(Key::compressionLevel, ui->cmbCompression->currentIndex());
+    settings.setValue(Key::compressionMethod, ui->cmbMethod->currentIndex());
+    settings.setValue(Key::dictionarySize, ui->cmbDictSize->currentIndex());
+    settings.setValue(Key::cleanupEnabled, ui->chkCleanup->isChecked());
+    settings.setValue(Key::encryptContent, ui->chkEncrypt->isChecked());
+    settings.setValue(Key::adminRequired, ui->chkAdmin->isChecked());
+    settings.setValue(Key::tempExtraction, ui->chkTemp->isChecked());
+}

@@ -64,6 +64,7 @@ private:
 
     void loadSettings();
     void saveSettings();
+    void appendLogLine(const QString &line);
 
     Ui::MainWindow *ui = nullptr;
     QString tempWorkDir;
