@@ -330,5 +330,15 @@ Please choose another output directory.</translation>
         <source>关于Quillon</source>
         <translation>About Quillon</translation>
     </message>
+    <message>
+        <source>确定要重置所有设置吗？
+此操作无法撤销。</source>
+        <translation>Are you sure you want to reset all settings?
+This action cannot be undone.</translation>
+    </message>
+    <message>
+        <source>所有设置已恢复为默认值。</source>
+        <translation>All settings have been restored to their defaults.</translation>
+    </message>
 </context>
 </TS>

@@ -330,5 +330,15 @@
         <source>关于Quillon</source>
         <translation>關於Quillon</translation>
     </message>
+    <message>
+        <source>确定要重置所有设置吗？
+此操作无法撤销。</source>
+        <translation>確定要重設所有設定嗎？
+此操作無法復原。</translation>
+    </message>
+    <message>
+        <source>所有设置已恢复为默认值。</source>
+        <translation>所有設定已還原為預設值。</translation>
+    </message>
 </context>
 </TS>
