@@ -1,0 +1,113 @@
+// The self-extracting launcher: finds the configuration block and the 7z
+// archive behind its own image, extracts the archive into a private temporary
+// directory, runs the program named there, waits for it, removes the
+// directory and returns the program's exit code.
+//
+// launcher_common.cpp holds the flow and the pure helpers; launcher_win.cpp
+// and launcher_posix.cpp hold the platform layer and the entry point. Plain
+// C++, no exceptions, no Qt.
+#pragma once
+
+#include "payload.h"
+#include "sevenzip.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillon::sfx {
+
+#ifdef _WIN32
+using NativeString = std::wstring;
+#else
+using NativeString = std::string;
+#endif
+
+// Exit code of the launcher itself when it could not start the program.
+constexpr int kLauncherFailure = 1;
+
+// Environment switches, read once at start.
+//   QUILLON_SFX_TRACE=1       trace to stderr (and OutputDebugString on Windows)
+//   QUILLON_SFX_TRACE=<path>  append the trace to that file
+//   QUILLON_SFX_NOUI=1        errors go to stderr and the trace only: no message box
+constexpr const char *kTraceVariable = "QUILLON_SFX_TRACE";
+constexpr const char *kNoUiVariable = "QUILLON_SFX_NOUI";
+
+// Everything one run works on. The entry point fills the first block and
+// hands the context to run().
+struct Context
+{
+    NativeString ownPath;
+#ifdef _WIN32
+    std::wstring argumentTail; // raw command line after argv[0], passed on unchanged
+#else
+    std::vector<std::string> arguments; // argv[1..]
+#endif
+    bool trace = false;
+    bool noUi = false;
+    NativeString traceFile; // empty: stderr
+
+    // Filled while running.
+    sevenzip::Payload payload;
+    NativeString root; // the private extraction directory, empty until made
+};
+
+// The whole run. Returns the exit code for the process.
+int run(Context &ctx);
+
+// Writes one trace line when tracing is on; nothing is formatted otherwise.
+void trace(const Context &ctx, const std::string &line);
+
+// --- pure helpers (tested natively) ---
+
+// The first byte after the PE image (headers and every section's raw data), or
+// after the ELF image (program segments and section table); 0 for anything else
+// or anything malformed, so the payload search then starts at the beginning.
+std::uint64_t imageEnd(sevenzip::Input &input);
+
+// The part of a Windows command line after argv[0], from the first blank that
+// ends argv[0] (outside quotes) to the end, unchanged. argv[0] follows the
+// rule Windows applies to the program name: quotes toggle, no escapes.
+std::wstring commandLineTail(const std::wstring &commandLine);
+
+// True when ExecuteFile names a file inside the extraction root: relative,
+// no "..", no drive, no empty name, no device prefix.
+bool isSafeRelativePath(const std::string &path);
+
+// ExecuteFile as found among the entries (Windows: compared without regard to
+// ASCII case, '\\' and '/' alike); empty when absent or a directory.
+std::string findExecutable(const std::vector<sevenzip::Entry> &entries, const std::string &name,
+                           bool caseInsensitive);
+
+// UTF-8 <-> UTF-16 (wchar_t on Windows). Invalid sequences become U+FFFD.
+std::wstring widen(const std::string &utf8);
+std::string narrow(const std::wstring &wide);
+
+// --- platform layer (launcher_win.cpp / launcher_posix.cpp) ---
+namespace platform {
+
+// Random-access view of a file; nullptr when it cannot be opened.
+std::unique_ptr<sevenzip::Input> openInput(const NativeString &path);
+// The directory private extraction directories are made in.
+NativeString tempBase();
+// Free bytes for this user on the volume of `dir`; false when unknown.
+bool freeSpace(const NativeString &dir, std::uint64_t &bytes);
+// Makes a new, uniquely named, owner-only directory under `base`.
+bool makePrivateDirectory(const NativeString &base, NativeString &out, std::string &error);
+// Writes the archive's entries below `root`.
+std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root);
+// Starts `relativeExe` below ctx.root with ctx.root as working directory,
+// waits for it and everything it started, and gives its exit code.
+bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std::string &error);
+// Removes `root` and everything below it without following links; retries a
+// short while when files are still in use.
+bool removeTree(const Context &ctx, const NativeString &root);
+// Shows an error to the user: a message box captioned `title`, or stderr.
+void showError(const Context &ctx, const std::string &title, const std::string &message);
+// Writes a trace line to its destination.
+void writeTrace(const Context &ctx, const std::string &line);
+
+} // namespace platform
+
+} // namespace quillon::sfx

@@ -1,0 +1,439 @@
+#include "launcher.h"
+
+#include <algorithm>
+
+namespace quillon::sfx {
+
+// Builds the trace text only when tracing is on.
+#define QSFX_TRACE(ctx, text)                                                                      \
+    do {                                                                                           \
+        if ((ctx).trace)                                                                           \
+            trace((ctx), (text));                                                                  \
+    } while (false)
+
+void trace(const Context &ctx, const std::string &line)
+{
+    if (ctx.trace)
+        platform::writeTrace(ctx, line);
+}
+
+namespace {
+
+bool readU16(sevenzip::Input &in, std::uint64_t off, std::uint16_t &out)
+{
+    std::uint8_t b[2];
+    if (!in.readAt(off, b, 2))
+        return false;
+    out = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+    return true;
+}
+
+bool readU32(sevenzip::Input &in, std::uint64_t off, std::uint32_t &out)
+{
+    std::uint8_t b[4];
+    if (!in.readAt(off, b, 4))
+        return false;
+    out = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+          static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+    return true;
+}
+
+bool readU64(sevenzip::Input &in, std::uint64_t off, std::uint64_t &out)
+{
+    std::uint32_t lo = 0, hi = 0;
+    if (!readU32(in, off, lo) || !readU32(in, off + 4, hi))
+        return false;
+    out = static_cast<std::uint64_t>(hi) << 32 | lo;
+    return true;
+}
+
+// end = max(end, offset + length) when the range lies inside the file.
+bool extend(std::uint64_t &end, std::uint64_t offset, std::uint64_t length, std::uint64_t size)
+{
+    if (!rangeInside(offset, length, size))
+        return false;
+    end = std::max(end, offset + length);
+    return true;
+}
+
+std::uint64_t peImageEnd(sevenzip::Input &in, std::uint64_t size)
+{
+    std::uint32_t lfanew = 0;
+    std::uint32_t signature = 0;
+    std::uint16_t sectionCount = 0, optionalSize = 0;
+    if (!readU32(in, 0x3C, lfanew) || !readU32(in, lfanew, signature) || signature != 0x4550 ||
+        !readU16(in, std::uint64_t{lfanew} + 6, sectionCount) ||
+        !readU16(in, std::uint64_t{lfanew} + 20, optionalSize))
+        return 0;
+    const std::uint64_t optional = std::uint64_t{lfanew} + 24;
+    std::uint32_t headersSize = 0;
+    if (optionalSize < 64 || !readU32(in, optional + 60, headersSize))
+        return 0;
+    std::uint64_t end = 0;
+    if (!extend(end, 0, headersSize, size))
+        return 0;
+    const std::uint64_t table = optional + optionalSize;
+    for (std::uint16_t i = 0; i < sectionCount; ++i) {
+        std::uint32_t rawSize = 0, rawOffset = 0;
+        const std::uint64_t header = table + std::uint64_t{i} * 40;
+        if (!readU32(in, header + 16, rawSize) || !readU32(in, header + 20, rawOffset))
+            return 0;
+        if (rawSize != 0 && !extend(end, rawOffset, rawSize, size))
+            return 0;
+    }
+    return end;
+}
+
+std::uint64_t elfImageEnd(sevenzip::Input &in, std::uint64_t size)
+{
+    std::uint8_t ident[6];
+    if (!in.readAt(0, ident, sizeof ident) || ident[5] != 1)
+        return 0; // little-endian only
+    const bool is64 = ident[4] == 2;
+    if (!is64 && ident[4] != 1)
+        return 0;
+    std::uint64_t phoff = 0, shoff = 0;
+    std::uint16_t phentsize = 0, phnum = 0, shentsize = 0, shnum = 0;
+    if (is64) {
+        if (!readU64(in, 0x20, phoff) || !readU64(in, 0x28, shoff) ||
+            !readU16(in, 0x36, phentsize) || !readU16(in, 0x38, phnum) ||
+            !readU16(in, 0x3A, shentsize) || !readU16(in, 0x3C, shnum))
+            return 0;
+    } else {
+        std::uint32_t ph32 = 0, sh32 = 0;
+        if (!readU32(in, 0x1C, ph32) || !readU32(in, 0x20, sh32) || !readU16(in, 0x2A, phentsize) ||
+            !readU16(in, 0x2C, phnum) || !readU16(in, 0x2E, shentsize) || !readU16(in, 0x30, shnum))
+            return 0;
+        phoff = ph32;
+        shoff = sh32;
+    }
+    std::uint64_t end = is64 ? 64 : 52;
+    if (!extend(end, phoff, std::uint64_t{phentsize} * phnum, size) ||
+        !extend(end, shoff, std::uint64_t{shentsize} * shnum, size))
+        return 0;
+    for (std::uint16_t i = 0; i < phnum; ++i) {
+        const std::uint64_t entry = phoff + std::uint64_t{i} * phentsize;
+        std::uint64_t offset = 0, fileSize = 0;
+        if (is64) {
+            if (phentsize < 40 || !readU64(in, entry + 8, offset) ||
+                !readU64(in, entry + 32, fileSize))
+                return 0;
+        } else {
+            std::uint32_t o = 0, s = 0;
+            if (phentsize < 20 || !readU32(in, entry + 4, o) || !readU32(in, entry + 16, s))
+                return 0;
+            offset = o;
+            fileSize = s;
+        }
+        if (fileSize != 0 && !extend(end, offset, fileSize, size))
+            return 0;
+    }
+    for (std::uint16_t i = 0; i < shnum; ++i) {
+        const std::uint64_t entry = shoff + std::uint64_t{i} * shentsize;
+        std::uint32_t type = 0;
+        std::uint64_t offset = 0, sectionSize = 0;
+        if (!readU32(in, entry + 4, type))
+            return 0;
+        if (type == 8 || type == 0) // SHT_NOBITS, SHT_NULL: no bytes in the file
+            continue;
+        if (is64) {
+            if (shentsize < 40 || !readU64(in, entry + 24, offset) ||
+                !readU64(in, entry + 32, sectionSize))
+                return 0;
+        } else {
+            std::uint32_t o = 0, s = 0;
+            if (shentsize < 24 || !readU32(in, entry + 16, o) || !readU32(in, entry + 20, s))
+                return 0;
+            offset = o;
+            sectionSize = s;
+        }
+        if (!extend(end, offset, sectionSize, size))
+            return 0;
+    }
+    return end;
+}
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string fileStem(const NativeString &path)
+{
+    const std::string name = [&] {
+#ifdef _WIN32
+        const std::string utf8 = narrow(path);
+#else
+        const std::string &utf8 = path;
+#endif
+        const auto slash = utf8.find_last_of("/\\");
+        return slash == std::string::npos ? utf8 : utf8.substr(slash + 1);
+    }();
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string megabytes(std::uint64_t bytes)
+{
+    return std::to_string((bytes + 1024 * 1024 - 1) / (1024 * 1024)) + " MB";
+}
+
+} // namespace
+
+std::uint64_t imageEnd(sevenzip::Input &input)
+{
+    const std::uint64_t size = input.size();
+    std::uint8_t magic[4];
+    if (!input.readAt(0, magic, sizeof magic))
+        return 0;
+    if (magic[0] == 'M' && magic[1] == 'Z')
+        return peImageEnd(input, size);
+    if (magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F')
+        return elfImageEnd(input, size);
+    return 0;
+}
+
+std::wstring commandLineTail(const std::wstring &commandLine)
+{
+    bool quoted = false;
+    std::size_t i = 0;
+    for (; i < commandLine.size(); ++i) {
+        const wchar_t c = commandLine[i];
+        if (c == L'"')
+            quoted = !quoted;
+        else if (!quoted && (c == L' ' || c == L'\t'))
+            break;
+    }
+    return commandLine.substr(i);
+}
+
+bool isSafeRelativePath(const std::string &path)
+{
+    if (path.empty() || path[0] == '/' || path[0] == '\\')
+        return false;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of("/\\", start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        for (const char c : part) {
+            // ':' would name a drive or an alternate data stream.
+            if (static_cast<unsigned char>(c) < 0x20 || c == ':')
+                return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string findExecutable(const std::vector<sevenzip::Entry> &entries, const std::string &name,
+                           bool caseInsensitive)
+{
+    std::string wanted = name;
+    std::replace(wanted.begin(), wanted.end(), '\\', '/');
+    for (const auto &entry : entries) {
+        if (entry.isDirectory || entry.path.size() != wanted.size())
+            continue;
+        bool same = true;
+        for (std::size_t i = 0; i < wanted.size() && same; ++i) {
+            same = caseInsensitive ? asciiLower(entry.path[i]) == asciiLower(wanted[i])
+                                   : entry.path[i] == wanted[i];
+        }
+        if (same)
+            return entry.path;
+    }
+    return {};
+}
+
+std::wstring widen(const std::string &utf8)
+{
+    std::wstring out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    const std::size_t n = utf8.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        std::uint32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if (c >= 0xC2 && c <= 0xF4) {
+            len = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            std::uint32_t value = c & (0x3Fu >> (len - 1));
+            bool good = i + len <= n;
+            for (std::size_t k = 1; good && k < len; ++k) {
+                const auto cc = static_cast<unsigned char>(utf8[i + k]);
+                good = (cc & 0xC0) == 0x80;
+                value = value << 6 | (cc & 0x3Fu);
+            }
+            const bool overlong = (len == 3 && value < 0x800) || (len == 4 && value < 0x10000);
+            if (good && !overlong && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF))
+                cp = value;
+            else
+                len = 1;
+        }
+        i += len;
+        if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<wchar_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::string narrow(const std::wstring &wide)
+{
+    std::string out;
+    out.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        auto cp = static_cast<std::uint32_t>(wide[i]);
+        if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
+            const auto low = static_cast<std::uint32_t>(wide[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            cp = 0xFFFD;
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+namespace {
+
+#ifdef _WIN32
+std::string display(const NativeString &path)
+{
+    return narrow(path);
+}
+#else
+const std::string &display(const NativeString &path)
+{
+    return path;
+}
+#endif
+
+int fail(Context &ctx, const std::string &title, const std::string &message)
+{
+    QSFX_TRACE(ctx, "error: " + message);
+    if (!ctx.root.empty()) {
+        platform::removeTree(ctx, ctx.root);
+        ctx.root.clear();
+    }
+    platform::showError(ctx, title, message);
+    return kLauncherFailure;
+}
+
+} // namespace
+
+int run(Context &ctx)
+{
+    std::string title = fileStem(ctx.ownPath);
+    QSFX_TRACE(ctx, "launcher: " + display(ctx.ownPath));
+
+    const auto input = platform::openInput(ctx.ownPath);
+    if (!input)
+        return fail(ctx, title, "Cannot read the program file " + display(ctx.ownPath) + ".");
+    const std::uint64_t searchFrom = imageEnd(*input);
+    QSFX_TRACE(ctx, "file size " + std::to_string(input->size()) + ", image ends at " +
+                        std::to_string(searchFrom));
+
+    Error error = sevenzip::locatePayload(*input, searchFrom, ctx.payload);
+    if (error.failed())
+        return fail(ctx, title, "This file holds no packed application (" + error.message() + ").");
+    const sevenzip::SfxConfig &config = ctx.payload.config;
+    if (!config.title.empty())
+        title = config.title;
+    QSFX_TRACE(ctx, "configuration at " + std::to_string(ctx.payload.configOffset) +
+                        ", archive at " + std::to_string(ctx.payload.archiveOffset) +
+                        ", ExecuteFile \"" + config.executeFile + "\"");
+
+    sevenzip::Archive archive;
+    sevenzip::Options options;
+#ifdef _WIN32
+    options.mapping = sevenzip::NameMapping::Windows;
+    const bool caseInsensitive = true;
+#else
+    options.mapping = sevenzip::NameMapping::Host;
+    const bool caseInsensitive = false;
+#endif
+    error = archive.open(*input, ctx.payload.archiveOffset, options);
+    if (error.failed())
+        return fail(ctx, title, "The packed application is damaged: " + error.message() + ".");
+
+    if (!isSafeRelativePath(config.executeFile))
+        return fail(ctx, title,
+                    "The program to start (\"" + config.executeFile + "\") is not a valid name.");
+    const std::string executable =
+        findExecutable(archive.entries(), config.executeFile, caseInsensitive);
+    if (executable.empty())
+        return fail(ctx, title,
+                    "The program to start (\"" + config.executeFile + "\") is not in the package.");
+
+    const NativeString base = platform::tempBase();
+    // Room for the content plus a cluster of slack per entry.
+    const std::uint64_t entryCount = archive.entries().size();
+    const std::uint64_t total = archive.totalUnpackSize();
+    const std::uint64_t slack = (entryCount + 1) * 4096;
+    const std::uint64_t needed = total > UINT64_MAX - slack ? UINT64_MAX : total + slack;
+    std::uint64_t available = 0;
+    if (platform::freeSpace(base, available)) {
+        QSFX_TRACE(ctx, "needs " + std::to_string(needed) + " bytes, " + std::to_string(available) +
+                            " free in " + display(base));
+        if (available < needed)
+            return fail(ctx, title,
+                        "Not enough disk space to unpack the application: it needs " +
+                            megabytes(needed) + ", but only " + megabytes(available) +
+                            " are free in " + display(base) + ".");
+    }
+
+    std::string reason;
+    if (!platform::makePrivateDirectory(base, ctx.root, reason))
+        return fail(ctx, title,
+                    "Cannot create a temporary folder in " + display(base) + ": " + reason + ".");
+    QSFX_TRACE(ctx, "extracting into " + display(ctx.root));
+
+    {
+        const auto sink = platform::makeSink(ctx, ctx.root);
+        error = archive.extract(*sink);
+    }
+    if (error.failed())
+        return fail(ctx, title, "Cannot unpack the application: " + error.message() + ".");
+    QSFX_TRACE(ctx, "extracted " + std::to_string(entryCount) + " entries, starting " + executable);
+
+    int exitCode = 0;
+    if (!platform::runProgram(ctx, executable, exitCode, reason))
+        return fail(ctx, title, "Cannot start " + config.executeFile + ": " + reason + ".");
+    QSFX_TRACE(ctx, "program ended with exit code " + std::to_string(exitCode));
+
+    if (!platform::removeTree(ctx, ctx.root))
+        QSFX_TRACE(ctx, "could not remove " + display(ctx.root) + " completely");
+    else
+        QSFX_TRACE(ctx, "removed " + display(ctx.root));
+    ctx.root.clear();
+    return exitCode;
+}
+
+} // namespace quillon::sfx

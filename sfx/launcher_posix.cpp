@@ -1,0 +1,358 @@
+// POSIX platform layer and entry point of the host launcher.
+#include "launcher.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+namespace quillon::sfx {
+namespace {
+
+std::string errnoText(int code)
+{
+    return std::strerror(code);
+}
+
+class FileInput : public sevenzip::Input
+{
+public:
+    FileInput(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    ~FileInput() override { ::close(m_fd); }
+    FileInput(const FileInput &) = delete;
+    FileInput &operator=(const FileInput &) = delete;
+
+    std::uint64_t size() const override { return m_size; }
+    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
+    {
+        if (!rangeInside(offset, count, m_size))
+            return false;
+        auto *out = static_cast<char *>(buffer);
+        while (count > 0) {
+            const ssize_t got = ::pread(m_fd, out, count, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            out += got;
+            count -= static_cast<std::size_t>(got);
+            offset += static_cast<std::uint64_t>(got);
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+    std::uint64_t m_size;
+};
+
+// Creates every missing directory of `relative` below `root` ('/'-separated).
+bool makeParents(const std::string &root, const std::string &relative, bool includeLast)
+{
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t slash = relative.find('/', pos);
+        if (slash == std::string::npos && !includeLast)
+            return true;
+        const std::string dir =
+            root + "/" + relative.substr(0, slash == std::string::npos ? relative.size() : slash);
+        struct stat st;
+        if (::mkdir(dir.c_str(), 0700) != 0 &&
+            !(errno == EEXIST && ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+            return false;
+        if (slash == std::string::npos)
+            return true;
+        pos = slash + 1;
+    }
+}
+
+class FileSink : public sevenzip::Sink
+{
+public:
+    explicit FileSink(const std::string &root) : m_root(root) {}
+    ~FileSink() override
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileSink(const FileSink &) = delete;
+    FileSink &operator=(const FileSink &) = delete;
+
+    bool directory(const sevenzip::Entry &entry) override
+    {
+        return makeParents(m_root, entry.path, true);
+    }
+
+    bool beginFile(const sevenzip::Entry &entry) override
+    {
+        if (!makeParents(m_root, entry.path, false))
+            return false;
+        const std::string path = m_root + "/" + entry.path;
+        m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        return m_fd >= 0;
+    }
+
+    bool write(const std::uint8_t *data, std::size_t size) override
+    {
+        while (size > 0) {
+            const ssize_t done = ::write(m_fd, data, size);
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done <= 0)
+                return false;
+            data += done;
+            size -= static_cast<std::size_t>(done);
+        }
+        return true;
+    }
+
+    bool endFile(const sevenzip::Entry &entry) override
+    {
+        // 7-Zip keeps the POSIX mode in the high half when bit 15 is set.
+        if (entry.hasAttributes && (entry.attributes & 0x8000u) != 0) {
+            const auto mode =
+                static_cast<mode_t>((entry.attributes >> 16) & 0777u) | S_IRUSR | S_IWUSR;
+            ::fchmod(m_fd, mode);
+        }
+        if (entry.hasModificationTime && entry.modificationTime >= 116444736000000000ull) {
+            const std::uint64_t since1970 = entry.modificationTime - 116444736000000000ull;
+            struct timespec times[2];
+            times[0].tv_sec = 0;
+            times[0].tv_nsec = UTIME_OMIT;
+            times[1].tv_sec = static_cast<time_t>(since1970 / 10000000);
+            times[1].tv_nsec = static_cast<long>(since1970 % 10000000) * 100;
+            ::futimens(m_fd, times);
+        }
+        const bool closed = ::close(m_fd) == 0;
+        m_fd = -1;
+        return closed;
+    }
+
+private:
+    std::string m_root;
+    int m_fd = -1;
+};
+
+volatile sig_atomic_t g_child = 0;
+
+void forwardSignal(int sig)
+{
+    if (g_child > 0)
+        ::kill(static_cast<pid_t>(g_child), sig);
+}
+
+int removeEntry(const char *path, const struct stat *, int, struct FTW *)
+{
+    // FTW_PHYS reports links as links: remove() then deletes the link itself.
+    return ::remove(path) == 0 || errno == ENOENT ? 0 : -1;
+}
+
+} // namespace
+
+namespace platform {
+
+std::unique_ptr<sevenzip::Input> openInput(const NativeString &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<FileInput>(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
+NativeString tempBase()
+{
+    const char *dir = std::getenv("TMPDIR");
+    std::string base = dir && *dir ? dir : "/tmp";
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    return base;
+}
+
+bool freeSpace(const NativeString &dir, std::uint64_t &bytes)
+{
+    struct statvfs st;
+    if (::statvfs(dir.c_str(), &st) != 0)
+        return false;
+    bytes = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
+}
+
+bool makePrivateDirectory(const NativeString &base, NativeString &out, std::string &error)
+{
+    std::string pattern = base + "/qsfx-XXXXXX";
+    if (!::mkdtemp(pattern.data())) { // mode 0700
+        error = errnoText(errno);
+        return false;
+    }
+    out = pattern;
+    return true;
+}
+
+std::unique_ptr<sevenzip::Sink> makeSink(Context &, const NativeString &root)
+{
+    return std::make_unique<FileSink>(root);
+}
+
+bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std::string &error)
+{
+    const std::string path = ctx.root + "/" + relativeExe;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    if ((st.st_mode & S_IXUSR) == 0)
+        ::chmod(path.c_str(), (st.st_mode & 07777) | S_IXUSR);
+
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(path.c_str()));
+    for (auto &arg : ctx.arguments)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    // The child reports a failed exec through this pipe; success closes it.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        error = errnoText(errno);
+        return false;
+    }
+#ifdef __linux__
+    // Orphans of the program become our children, so we can wait for them too.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+#endif
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        error = errnoText(errno);
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (pid == 0) {
+        int code = 0;
+        if (::chdir(ctx.root.c_str()) != 0)
+            code = errno;
+        else {
+            ::execv(path.c_str(), argv.data());
+            code = errno;
+        }
+        ssize_t ignored = ::write(report[1], &code, sizeof code);
+        (void)ignored;
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    g_child = pid;
+    struct sigaction action = {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    const int forwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    for (const int sig : forwarded)
+        ::sigaction(sig, &action, nullptr);
+
+    int childErrno = 0;
+    ssize_t got;
+    do {
+        got = ::read(report[0], &childErrno, sizeof childErrno);
+    } while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = ::waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    g_child = 0;
+    // Wait for whatever the program left running (reparented to us).
+    while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
+    }
+
+    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+        error = errnoText(childErrno);
+        return false;
+    }
+    if (waited < 0) {
+        error = errnoText(errno);
+        return false;
+    }
+    if (WIFEXITED(status))
+        exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        exitCode = 128 + WTERMSIG(status);
+    else
+        exitCode = kLauncherFailure;
+    return true;
+}
+
+bool removeTree(const Context &, const NativeString &root)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::nftw(root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS) == 0)
+            return true;
+        struct stat st;
+        if (::lstat(root.c_str(), &st) != 0 && errno == ENOENT)
+            return true;
+    }
+    return false;
+}
+
+void showError(const Context &ctx, const std::string &title, const std::string &message)
+{
+    (void)ctx;
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), message.c_str());
+}
+
+void writeTrace(const Context &ctx, const std::string &line)
+{
+    if (ctx.traceFile.empty()) {
+        std::fprintf(stderr, "quillon-sfx: %s\n", line.c_str());
+        return;
+    }
+    if (FILE *file = std::fopen(ctx.traceFile.c_str(), "a")) {
+        std::fprintf(file, "quillon-sfx: %s\n", line.c_str());
+        std::fclose(file);
+    }
+}
+
+} // namespace platform
+} // namespace quillon::sfx
+
+int main(int argc, char **argv)
+{
+    using namespace quillon::sfx;
+    Context ctx;
+    if (const char *value = std::getenv(kTraceVariable);
+        value && *value && std::strcmp(value, "0")) {
+        ctx.trace = true;
+        if (std::strcmp(value, "1") != 0)
+            ctx.traceFile = value;
+    }
+    if (const char *value = std::getenv(kNoUiVariable); value && *value && std::strcmp(value, "0"))
+        ctx.noUi = true;
+
+    char self[4096];
+    const ssize_t len = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (len > 0) {
+        self[len] = '\0';
+        ctx.ownPath = self;
+    } else if (argc > 0) {
+        ctx.ownPath = argv[0];
+    }
+    for (int i = 1; i < argc; ++i)
+        ctx.arguments.emplace_back(argv[i]);
+    return run(ctx);
+}

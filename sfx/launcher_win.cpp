@@ -1,0 +1,596 @@
+// Windows platform layer and entry point of the self-extractor module.
+// Wide-character calls and "\\?\" long paths throughout.
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include "launcher.h"
+
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+// The default handler demangles type names for its message: 45 KB of code a
+// GUI program without a console never shows.
+namespace __gnu_cxx {
+void __verbose_terminate_handler()
+{
+    std::abort();
+}
+} // namespace __gnu_cxx
+
+namespace quillon::sfx {
+namespace {
+
+std::wstring systemErrorText(DWORD code)
+{
+    wchar_t *buffer = nullptr;
+    const DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD len =
+        FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text = len && buffer ? std::wstring(buffer, len) : std::wstring();
+    if (buffer)
+        LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
+        text.pop_back();
+    return text + L" (" + widen(std::to_string(code)) + L")";
+}
+
+std::string lastErrorText()
+{
+    return narrow(systemErrorText(GetLastError()));
+}
+
+// "\\?\C:\x" / "\\?\UNC\server\share\x" from a full path.
+std::wstring longPath(const std::wstring &path)
+{
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path;
+    std::wstring full = path;
+    const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need) {
+        std::wstring buffer(need, L'\0');
+        const DWORD got = GetFullPathNameW(path.c_str(), need, buffer.data(), nullptr);
+        if (got && got < need) {
+            buffer.resize(got);
+            full = buffer;
+        }
+    }
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// The form without "\\?\" for calls that do not take it, when it fits.
+std::wstring plainPath(const std::wstring &path)
+{
+    std::wstring plain = path;
+    if (plain.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        plain = L"\\\\" + plain.substr(8);
+    else if (plain.rfind(L"\\\\?\\", 0) == 0)
+        plain = plain.substr(4);
+    return plain.size() < MAX_PATH - 12 ? plain : path;
+}
+
+std::wstring childPath(const std::wstring &root, const std::string &relative)
+{
+    std::wstring rel = widen(relative);
+    std::replace(rel.begin(), rel.end(), L'/', L'\\');
+    return root + L"\\" + rel;
+}
+
+class FileInput : public sevenzip::Input
+{
+public:
+    FileInput(HANDLE file, std::uint64_t size) : m_file(file), m_size(size) {}
+    ~FileInput() override { CloseHandle(m_file); }
+    FileInput(const FileInput &) = delete;
+    FileInput &operator=(const FileInput &) = delete;
+
+    std::uint64_t size() const override { return m_size; }
+    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
+    {
+        if (!rangeInside(offset, count, m_size))
+            return false;
+        auto *out = static_cast<char *>(buffer);
+        while (count > 0) {
+            OVERLAPPED position = {};
+            position.Offset = static_cast<DWORD>(offset);
+            position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+            DWORD got = 0;
+            if (!ReadFile(m_file, out, chunk, &got, &position) || got == 0)
+                return false;
+            out += got;
+            count -= got;
+            offset += got;
+        }
+        return true;
+    }
+
+private:
+    HANDLE m_file;
+    std::uint64_t m_size;
+};
+
+bool makeDirectories(const std::wstring &root, const std::string &relative, bool includeLast)
+{
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t slash = relative.find('/', pos);
+        if (slash == std::string::npos && !includeLast)
+            return true;
+        const std::wstring dir = childPath(root, relative.substr(0, slash));
+        if (!CreateDirectoryW(dir.c_str(), nullptr)) {
+            const DWORD attributes = GetFileAttributesW(dir.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES ||
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+                return false;
+        }
+        if (slash == std::string::npos)
+            return true;
+        pos = slash + 1;
+    }
+}
+
+// Reads the Mark-of-the-Web of the running file, if it has one.
+std::string readZoneIdentifier(const std::wstring &ownPath)
+{
+    const std::wstring stream = longPath(ownPath) + L":Zone.Identifier";
+    HANDLE file = CreateFileW(stream.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    std::string data(64 * 1024, '\0');
+    DWORD got = 0;
+    if (!ReadFile(file, data.data(), static_cast<DWORD>(data.size()), &got, nullptr))
+        got = 0;
+    CloseHandle(file);
+    data.resize(got);
+    return data;
+}
+
+class FileSink : public sevenzip::Sink
+{
+public:
+    FileSink(const Context &ctx, const std::wstring &root)
+        : m_ctx(ctx), m_root(root), m_zone(readZoneIdentifier(ctx.ownPath))
+    {
+        m_buffer.reserve(kBufferSize);
+        if (ctx.trace && !m_zone.empty())
+            trace(ctx, "copying the Zone.Identifier stream to every file");
+    }
+    ~FileSink() override
+    {
+        if (m_file != INVALID_HANDLE_VALUE)
+            CloseHandle(m_file);
+    }
+    FileSink(const FileSink &) = delete;
+    FileSink &operator=(const FileSink &) = delete;
+
+    bool directory(const sevenzip::Entry &entry) override
+    {
+        return makeDirectories(m_root, entry.path, true);
+    }
+
+    bool beginFile(const sevenzip::Entry &entry) override
+    {
+        if (!makeDirectories(m_root, entry.path, false))
+            return false;
+        m_path = childPath(m_root, entry.path);
+        m_file = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (m_file == INVALID_HANDLE_VALUE && m_ctx.trace)
+            trace(m_ctx, "cannot create " + entry.path + ": " + lastErrorText());
+        m_buffer.clear();
+        return m_file != INVALID_HANDLE_VALUE;
+    }
+
+    bool write(const std::uint8_t *data, std::size_t size) override
+    {
+        if (m_buffer.size() + size > kBufferSize && !flush())
+            return false;
+        if (size >= kBufferSize)
+            return writeAll(data, size);
+        m_buffer.insert(m_buffer.end(), data, data + size);
+        return true;
+    }
+
+    bool endFile(const sevenzip::Entry &entry) override
+    {
+        bool ok = flush();
+        if (ok && entry.hasModificationTime) {
+            FILETIME time;
+            time.dwLowDateTime = static_cast<DWORD>(entry.modificationTime);
+            time.dwHighDateTime = static_cast<DWORD>(entry.modificationTime >> 32);
+            SetFileTime(m_file, nullptr, nullptr, &time);
+        }
+        ok = CloseHandle(m_file) && ok;
+        m_file = INVALID_HANDLE_VALUE;
+        if (ok && !m_zone.empty())
+            writeZone();
+        if (ok && entry.hasAttributes) {
+            const DWORD keep =
+                FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+            if (const DWORD attributes = entry.attributes & keep)
+                SetFileAttributesW(m_path.c_str(), attributes);
+        }
+        return ok;
+    }
+
+private:
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+
+    bool writeAll(const std::uint8_t *data, std::size_t size)
+    {
+        while (size > 0) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+            DWORD done = 0;
+            if (!WriteFile(m_file, data, chunk, &done, nullptr) || done == 0)
+                return false;
+            data += done;
+            size -= done;
+        }
+        return true;
+    }
+
+    bool flush()
+    {
+        const bool ok = writeAll(m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+        return ok;
+    }
+
+    void writeZone()
+    {
+        const std::wstring stream = m_path + L":Zone.Identifier";
+        HANDLE file = CreateFileW(stream.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+        DWORD done = 0;
+        WriteFile(file, m_zone.data(), static_cast<DWORD>(m_zone.size()), &done, nullptr);
+        CloseHandle(file);
+    }
+
+    const Context &m_ctx;
+    std::wstring m_root;
+    std::string m_zone;
+    std::wstring m_path;
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    std::vector<std::uint8_t> m_buffer;
+};
+
+// An owner-only DACL (the user and SYSTEM), inherited by everything below.
+class PrivateSecurity
+{
+public:
+    PrivateSecurity()
+    {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return;
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<std::uint8_t> buffer(size);
+        wchar_t *sid = nullptr;
+        if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &sid)) {
+            const std::wstring sddl =
+                L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)";
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                 &m_descriptor, nullptr);
+            LocalFree(sid);
+        }
+        CloseHandle(token);
+        m_attributes.nLength = sizeof m_attributes;
+        m_attributes.lpSecurityDescriptor = m_descriptor;
+        m_attributes.bInheritHandle = FALSE;
+    }
+    ~PrivateSecurity()
+    {
+        if (m_descriptor)
+            LocalFree(m_descriptor);
+    }
+    PrivateSecurity(const PrivateSecurity &) = delete;
+    PrivateSecurity &operator=(const PrivateSecurity &) = delete;
+
+    // nullptr (inherit the temporary folder's ACL) when no descriptor was made.
+    SECURITY_ATTRIBUTES *attributes() { return m_descriptor ? &m_attributes : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+    SECURITY_ATTRIBUTES m_attributes = {};
+};
+
+bool removeDirectoryTree(const std::wstring &dir)
+{
+    bool ok = true;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW((dir + L"\\*").c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring path = dir + L"\\" + name;
+            const DWORD attributes = found.dwFileAttributes;
+            if (attributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A junction or link: remove the link, never what it points to.
+                const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                                         ? RemoveDirectoryW(path.c_str())
+                                         : DeleteFileW(path.c_str());
+                ok = removed && ok;
+            } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                ok = removeDirectoryTree(path) && ok;
+            } else {
+                ok = DeleteFileW(path.c_str()) && ok;
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    if (!RemoveDirectoryW(dir.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        ok = false;
+    return ok;
+}
+
+void writeStderr(const std::string &text)
+{
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (err == nullptr || err == INVALID_HANDLE_VALUE)
+        return;
+    DWORD done = 0;
+    WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+}
+
+bool environmentFlag(const wchar_t *name, std::wstring &value)
+{
+    wchar_t buffer[1024];
+    const DWORD len = GetEnvironmentVariableW(name, buffer, 1024);
+    if (len == 0 || len >= 1024)
+        return false;
+    value.assign(buffer, len);
+    return value != L"0";
+}
+
+} // namespace
+
+namespace platform {
+
+std::unique_ptr<sevenzip::Input> openInput(const NativeString &path)
+{
+    HANDLE file =
+        CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    return std::make_unique<FileInput>(file, static_cast<std::uint64_t>(size.QuadPart));
+}
+
+NativeString tempBase()
+{
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    DWORD len = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (len > buffer.size()) {
+        buffer.assign(len, L'\0');
+        len = GetTempPathW(len, buffer.data());
+    }
+    buffer.resize(len < buffer.size() ? len : 0);
+    while (!buffer.empty() && (buffer.back() == L'\\' || buffer.back() == L'/'))
+        buffer.pop_back();
+    if (buffer.empty())
+        buffer = L"C:\\Windows\\Temp";
+    return longPath(buffer);
+}
+
+bool freeSpace(const NativeString &dir, std::uint64_t &bytes)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW((dir + L"\\").c_str(), &available, nullptr, nullptr))
+        return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
+bool makePrivateDirectory(const NativeString &base, NativeString &out, std::string &error)
+{
+    PrivateSecurity security;
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    std::uint64_t seed = static_cast<std::uint64_t>(counter.QuadPart) ^
+                         (std::uint64_t{GetCurrentProcessId()} << 32) ^ GetTickCount64();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        wchar_t name[40];
+        const unsigned long pid = GetCurrentProcessId();
+        const auto random = static_cast<unsigned long>(seed >> 33);
+        wsprintfW(name, L"qsfx-%lx-%08lx", pid, random);
+        const std::wstring path = base + L"\\" + name;
+        if (CreateDirectoryW(path.c_str(), security.attributes())) {
+            out = path;
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = lastErrorText();
+            return false;
+        }
+    }
+    error = "no unused name found";
+    return false;
+}
+
+std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root)
+{
+    return std::make_unique<FileSink>(ctx, root);
+}
+
+bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std::string &error)
+{
+    const std::wstring exe = plainPath(childPath(ctx.root, relativeExe));
+    const std::wstring directory = plainPath(ctx.root);
+    std::wstring commandLine = L"\"" + exe + L"\"" + ctx.argumentTail;
+    if (ctx.trace)
+        trace(ctx, "command line: " + narrow(commandLine));
+
+    // The job lets us wait for every process the program starts.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    if (job && port) {
+        JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
+        association.CompletionKey = job;
+        association.CompletionPort = port;
+        SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &association,
+                                sizeof association);
+    }
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr, directory.c_str(),
+                        &startup, &process)) {
+        error = lastErrorText();
+        if (job)
+            CloseHandle(job);
+        if (port)
+            CloseHandle(port);
+        return false;
+    }
+    bool inJob = job && AssignProcessToJobObject(job, process.hProcess);
+    if (!inJob && ctx.trace)
+        trace(ctx, "not in a job (" + lastErrorText() + "): waiting for the program only");
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    exitCode = static_cast<int>(code);
+
+    while (inJob) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                       sizeof accounting, nullptr) ||
+            accounting.ActiveProcesses == 0)
+            break;
+        if (ctx.trace)
+            trace(ctx, "waiting for " + std::to_string(accounting.ActiveProcesses) +
+                           " process(es) the program started");
+        DWORD message = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED overlapped = nullptr;
+        if (!port || !GetQueuedCompletionStatus(port, &message, &key, &overlapped, 500)) {
+            if (!port)
+                Sleep(200);
+        }
+    }
+    if (job)
+        CloseHandle(job);
+    if (port)
+        CloseHandle(port);
+    return true;
+}
+
+bool removeTree(const Context &ctx, const NativeString &root)
+{
+    // Files may stay locked briefly after their process ended (scanners, the
+    // loader); retry for a few seconds.
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        if (removeDirectoryTree(root) ||
+            GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return true;
+        if (ctx.trace && attempt == 0)
+            trace(ctx, "files still in use, retrying the clean-up");
+        Sleep(200);
+    }
+    return false;
+}
+
+void showError(const Context &ctx, const std::string &title, const std::string &message)
+{
+    writeStderr(title + ": " + message + "\n");
+    if (ctx.noUi)
+        return;
+    MessageBoxW(nullptr, widen(message).c_str(), widen(title).c_str(),
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+void writeTrace(const Context &ctx, const std::string &line)
+{
+    const std::string text = "quillon-sfx: " + line + "\n";
+    if (!ctx.traceFile.empty()) {
+        HANDLE file =
+            CreateFileW(ctx.traceFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD done = 0;
+            WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+            CloseHandle(file);
+        }
+        return;
+    }
+    OutputDebugStringW(widen(text).c_str());
+    writeStderr(text);
+}
+
+} // namespace platform
+} // namespace quillon::sfx
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    using namespace quillon::sfx;
+    // First of all: load DLLs from the system directory only, never from the
+    // folder the output was downloaded to.
+    if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
+        using SetDefaultDllDirectoriesFn = BOOL(WINAPI *)(DWORD);
+        const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+            reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+        if (setDefault)
+            setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    SetDllDirectoryW(L"");
+
+    Context ctx;
+    std::wstring value;
+    if (environmentFlag(L"QUILLON_SFX_TRACE", value)) {
+        ctx.trace = true;
+        if (value != L"1")
+            ctx.traceFile = value;
+    }
+    ctx.noUi = environmentFlag(L"QUILLON_SFX_NOUI", value);
+
+    std::wstring self(MAX_PATH, L'\0');
+    while (true) {
+        const DWORD len = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+        if (len == 0) {
+            self.clear();
+            break;
+        }
+        if (len < self.size()) {
+            self.resize(len);
+            break;
+        }
+        if (self.size() > 32768)
+            break;
+        self.resize(self.size() * 2);
+    }
+    ctx.ownPath = self;
+    ctx.argumentTail = commandLineTail(GetCommandLineW());
+    return run(ctx);
+}
