@@ -360,7 +360,7 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
     out.insert(out.end(), original.begin() + static_cast<std::ptrdiff_t>(certEnd), original.end());
 
     // Headers.
-    const std::uint64_t coff = std::uint64_t{image.peOffset} + 4;
+    const std::uint64_t coff = image.peOffset; // the PE signature
     std::uint64_t headerAt = sectionTable + kSectionHeaderSize * target;
     if (!inPlace) {
         headerAt = sectionTable + kSectionHeaderSize * sectionCount;
