@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::uint64_t offset = 0;
     for (const DataDirectory &d : image.dataDirectories)
         rvaToOffset(image, d.rva, offset);
-    for (const ResId type :
+    for (const ResId &type :
          {ResId::fromId(RT_GROUP_ICON), ResId::fromId(RT_ICON), ResId::fromId(RT_VERSION)}) {
         for (const ResId &name : resourceNames(image, type)) {
             const Resource *res = findResource(image, type, name);
