@@ -9,13 +9,15 @@
 
 namespace quillon::sevenzip {
 
-struct SfxConfig {
+struct SfxConfig
+{
     std::string title;       // UTF-8
     std::string progress;    // "no" in every output Quillon writes
     std::string executeFile; // UTF-8, relative to the extraction root
 };
 
-struct Payload {
+struct Payload
+{
     std::uint64_t configOffset = 0; // first byte of ";!@Install@!UTF-8!"
     std::uint64_t configSize = 0;   // through the LF after ";!@InstallEnd@!"
     std::uint64_t archiveOffset = 0;

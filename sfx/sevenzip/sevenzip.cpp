@@ -1,24 +1,1222 @@
 #include "sevenzip.h"
 
-namespace quillon::sevenzip {
+#include "crc32.h"
+#include "decoder.h"
+#include "filters.h"
+#include "names.h"
 
-// Placeholder until the reader lands.
-struct Archive::State {
-    std::vector<Entry> entries;
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <set>
+
+namespace quillon::sevenzip {
+namespace {
+
+using detail::Stream;
+
+constexpr std::uint8_t kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+constexpr std::size_t kStartHeaderSize = 32;
+constexpr std::size_t kChunk = 1 << 20;
+constexpr int kMaxHeaderNesting = 4;
+
+// Property ids of the header.
+enum : std::uint8_t
+{
+    kEnd = 0x00,
+    kHeader = 0x01,
+    kArchiveProperties = 0x02,
+    kAdditionalStreamsInfo = 0x03,
+    kMainStreamsInfo = 0x04,
+    kFilesInfo = 0x05,
+    kPackInfo = 0x06,
+    kUnpackInfo = 0x07,
+    kSubStreamsInfo = 0x08,
+    kSize = 0x09,
+    kCrc = 0x0A,
+    kFolder = 0x0B,
+    kCodersUnpackSize = 0x0C,
+    kNumUnpackStream = 0x0D,
+    kEmptyStream = 0x0E,
+    kEmptyFile = 0x0F,
+    kAnti = 0x10,
+    kName = 0x11,
+    kMTime = 0x14,
+    kWinAttributes = 0x15,
+    kEncodedHeader = 0x17,
+    kDummy = 0x19,
 };
 
-Archive::Archive() : m_state(new State) {}
-Archive::~Archive() { delete m_state; }
-
-Error Archive::open(Input &, std::uint64_t, const Options &)
+// Method ids.
+enum : std::uint64_t
 {
-    return Error(ErrorKind::Unsupported, 0, "7z reader not built yet");
+    kCopy = 0x00,
+    kDelta = 0x03,
+    kX86 = 0x04,
+    kPpc = 0x05,
+    kIa64 = 0x06,
+    kArm = 0x07,
+    kArmThumb = 0x08,
+    kSparc = 0x09,
+    kArm64 = 0x0A,
+    kRiscV = 0x0B,
+    kLzma2 = 0x21,
+    kLzma = 0x030101,
+    kBcjX86 = 0x03030103,
+    kBcj2 = 0x0303011B,
+    kBcjPpc = 0x03030205,
+    kBcjIa64 = 0x03030401,
+    kBcjArm = 0x03030501,
+    kBcjArmThumb = 0x03030701,
+    kBcjSparc = 0x03030805,
+};
+
+bool isMainMethod(std::uint64_t id)
+{
+    return id == kCopy || id == kLzma || id == kLzma2;
 }
 
-const std::vector<Entry> &Archive::entries() const { return m_state->entries; }
-std::uint64_t Archive::totalUnpackSize() const { return 0; }
-std::uint64_t Archive::archiveEnd() const { return 0; }
+bool filterKindOf(std::uint64_t id, FilterKind &kind)
+{
+    switch (id) {
+    case kX86:
+    case kBcjX86:
+        kind = FilterKind::X86;
+        return true;
+    case kPpc:
+    case kBcjPpc:
+        kind = FilterKind::Ppc;
+        return true;
+    case kIa64:
+    case kBcjIa64:
+        kind = FilterKind::Ia64;
+        return true;
+    case kArm:
+    case kBcjArm:
+        kind = FilterKind::Arm;
+        return true;
+    case kArmThumb:
+    case kBcjArmThumb:
+        kind = FilterKind::ArmThumb;
+        return true;
+    case kSparc:
+    case kBcjSparc:
+        kind = FilterKind::Sparc;
+        return true;
+    case kArm64:
+        kind = FilterKind::Arm64;
+        return true;
+    case kRiscV:
+        kind = FilterKind::RiscV;
+        return true;
+    case kDelta:
+        kind = FilterKind::Delta;
+        return true;
+    default:
+        return false;
+    }
+}
 
-Error Archive::extract(Sink &) { return Error(ErrorKind::Unsupported, 0, "7z reader not built yet"); }
+std::string methodName(std::uint64_t id)
+{
+    switch (id) {
+    case 0x030401:
+        return "PPMd";
+    case 0x040108:
+        return "Deflate";
+    case 0x040109:
+        return "Deflate64";
+    case 0x040202:
+        return "BZip2";
+    case 0x06F10701:
+        return "AES-256 encryption";
+    case 0x020302:
+        return "Swap2";
+    case 0x020304:
+        return "Swap4";
+    case 0x030301:
+        return "Alpha";
+    case 0x030605:
+        return "M68";
+    case 0x04F71101:
+        return "Zstandard";
+    default:
+        break;
+    }
+    static const char hex[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+        const auto b = static_cast<unsigned>(id & 0xFF);
+        text.insert(text.begin(), hex[b & 15]);
+        text.insert(text.begin(), hex[b >> 4]);
+        id >>= 8;
+    } while (id);
+    return "method " + text;
+}
+
+struct Coder
+{
+    std::uint64_t method = 0;
+    std::uint32_t numIn = 1;
+    std::uint32_t numOut = 1;
+    std::vector<std::uint8_t> props;
+};
+
+struct BindPair
+{
+    std::uint32_t in = 0;
+    std::uint32_t out = 0;
+};
+
+struct Folder
+{
+    std::vector<Coder> coders;
+    std::vector<BindPair> binds;
+    std::vector<std::uint32_t> packed; // in-stream index of each packed stream
+    std::vector<std::uint64_t> unpackSizes;
+    std::uint32_t numIn = 0;
+    std::uint32_t numOut = 0;
+    std::uint32_t mainOut = 0;
+    bool hasCrc = false;
+    std::uint32_t crc = 0;
+    std::size_t firstPack = 0;
+    std::uint64_t numSubstreams = 1;
+    std::uint64_t unpackSize() const { return unpackSizes[mainOut]; }
+};
+
+struct StreamsInfo
+{
+    std::uint64_t packPos = 0;
+    std::vector<std::uint64_t> packSizes;
+    std::vector<std::uint64_t> packOffsets; // absolute
+    std::vector<Folder> folders;
+    std::vector<std::uint64_t> subSizes;
+    std::vector<bool> subHasCrc;
+    std::vector<std::uint32_t> subCrcs;
+};
+
+struct FileRecord
+{
+    bool hasStream = false;
+    std::size_t folder = 0;
+    std::uint64_t substream = 0; // global substream index
+};
+
+// Reads the header structures; `r` is positioned by the caller.
+class HeaderParser
+{
+public:
+    HeaderParser(ByteReader &reader, const char *where) : r(reader), m_where(where) {}
+
+    Error error(ErrorKind kind, const std::string &what) const
+    {
+        return Error(kind, r.absolutePos(), std::string(m_where) + what);
+    }
+    Error truncated(const std::string &what) const { return error(ErrorKind::Truncated, what); }
+    Error malformed(const std::string &what) const { return error(ErrorKind::Malformed, what); }
+
+    bool number(std::uint64_t &value)
+    {
+        std::uint8_t first = 0;
+        if (!r.u8(first))
+            return false;
+        std::uint8_t mask = 0x80;
+        value = 0;
+        for (int i = 0; i < 8; ++i) {
+            if ((first & mask) == 0) {
+                const std::uint64_t high = first & (mask - 1u);
+                value |= high << (8 * i);
+                return true;
+            }
+            std::uint8_t b = 0;
+            if (!r.u8(b))
+                return false;
+            value |= static_cast<std::uint64_t>(b) << (8 * i);
+            mask = static_cast<std::uint8_t>(mask >> 1);
+        }
+        return true;
+    }
+
+    // A count that must not exceed `limit` (derived from the bytes present).
+    Error count(std::uint64_t &value, std::uint64_t limit, const char *what)
+    {
+        if (!number(value))
+            return truncated(what);
+        if (value > limit)
+            return error(ErrorKind::LimitExceeded, std::string(what) + " too large");
+        return {};
+    }
+
+    Error bits(std::size_t n, std::vector<bool> &out, const char *what)
+    {
+        out.assign(n, false);
+        std::uint8_t b = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if ((i & 7) == 0 && !r.u8(b))
+                return truncated(what);
+            out[i] = (b & (0x80 >> (i & 7))) != 0;
+        }
+        return {};
+    }
+
+    Error definedBits(std::size_t n, std::vector<bool> &out, const char *what)
+    {
+        std::uint8_t all = 0;
+        if (!r.u8(all))
+            return truncated(what);
+        if (all) {
+            out.assign(n, true);
+            return {};
+        }
+        return bits(n, out, what);
+    }
+
+    Error digests(std::size_t n, std::vector<bool> &defined, std::vector<std::uint32_t> &crcs)
+    {
+        if (n > r.remaining() * 8)
+            return error(ErrorKind::LimitExceeded, "digest count too large");
+        Error e = definedBits(n, defined, "digests");
+        if (e.failed())
+            return e;
+        crcs.assign(n, 0);
+        for (std::size_t i = 0; i < n; ++i)
+            if (defined[i] && !r.u32le(crcs[i]))
+                return truncated("digests");
+        return {};
+    }
+
+    Error expect(std::uint8_t id, const char *what)
+    {
+        std::uint64_t v = 0;
+        if (!number(v))
+            return truncated(what);
+        if (v != id)
+            return malformed(what);
+        return {};
+    }
+
+    Error packInfo(StreamsInfo &s)
+    {
+        std::uint64_t n = 0;
+        if (!number(s.packPos))
+            return truncated("pack info");
+        Error e = count(n, r.remaining(), "number of packed streams");
+        if (e.failed())
+            return e;
+        s.packSizes.assign(static_cast<std::size_t>(n), 0);
+        bool haveSizes = false;
+        for (;;) {
+            std::uint64_t id = 0;
+            if (!number(id))
+                return truncated("pack info");
+            if (id == kEnd)
+                break;
+            if (id == kSize && !haveSizes) {
+                haveSizes = true;
+                for (auto &size : s.packSizes)
+                    if (!number(size))
+                        return truncated("packed sizes");
+            } else if (id == kCrc) {
+                std::vector<bool> defined;
+                std::vector<std::uint32_t> crcs;
+                if ((e = digests(s.packSizes.size(), defined, crcs)).failed())
+                    return e;
+            } else {
+                return malformed("pack info property");
+            }
+        }
+        if (!haveSizes && n)
+            return malformed("packed sizes missing");
+        return {};
+    }
+
+    Error folder(Folder &f)
+    {
+        std::uint64_t numCoders = 0;
+        Error e = count(numCoders, 4, "number of coders");
+        if (e.failed())
+            return e;
+        if (numCoders == 0)
+            return malformed("folder without coders");
+        f.coders.resize(static_cast<std::size_t>(numCoders));
+        for (auto &c : f.coders) {
+            std::uint8_t flags = 0;
+            if (!r.u8(flags))
+                return truncated("coder");
+            const unsigned idSize = flags & 0x0F;
+            if ((flags & 0xC0) != 0 || idSize > 8)
+                return error(ErrorKind::Unsupported, "coder flags");
+            c.method = 0;
+            for (unsigned i = 0; i < idSize; ++i) {
+                std::uint8_t b = 0;
+                if (!r.u8(b))
+                    return truncated("coder id");
+                c.method = (c.method << 8) | b;
+            }
+            if (flags & 0x10) {
+                std::uint64_t in = 0, out = 0;
+                if ((e = count(in, 4, "coder streams")).failed() ||
+                    (e = count(out, 4, "coder streams")).failed())
+                    return e;
+                c.numIn = static_cast<std::uint32_t>(in);
+                c.numOut = static_cast<std::uint32_t>(out);
+            }
+            if (flags & 0x20) {
+                std::uint64_t size = 0;
+                if ((e = count(size, r.remaining(), "coder properties")).failed())
+                    return e;
+                c.props.resize(static_cast<std::size_t>(size));
+                if (!r.bytes(c.props.data(), size))
+                    return truncated("coder properties");
+            }
+            f.numIn += c.numIn;
+            f.numOut += c.numOut;
+        }
+        if (f.numOut == 0)
+            return malformed("coder without output");
+        f.binds.resize(f.numOut - 1);
+        for (auto &b : f.binds) {
+            std::uint64_t in = 0, out = 0;
+            if ((e = count(in, f.numIn - 1u, "bind pair")).failed() ||
+                (e = count(out, f.numOut - 1u, "bind pair")).failed())
+                return e;
+            b.in = static_cast<std::uint32_t>(in);
+            b.out = static_cast<std::uint32_t>(out);
+        }
+        if (f.numIn < f.binds.size())
+            return malformed("bind pairs");
+        const std::size_t numPacked = f.numIn - f.binds.size();
+        if (numPacked == 1) {
+            for (std::uint32_t i = 0; i < f.numIn; ++i)
+                if (std::none_of(f.binds.begin(), f.binds.end(),
+                                 [i](const BindPair &b) { return b.in == i; })) {
+                    f.packed.push_back(i);
+                    break;
+                }
+            if (f.packed.empty())
+                return malformed("packed streams");
+        } else {
+            for (std::size_t i = 0; i < numPacked; ++i) {
+                std::uint64_t index = 0;
+                if ((e = count(index, f.numIn - 1u, "packed stream index")).failed())
+                    return e;
+                f.packed.push_back(static_cast<std::uint32_t>(index));
+            }
+        }
+        for (std::uint32_t i = 0; i < f.numOut; ++i)
+            if (std::none_of(f.binds.begin(), f.binds.end(),
+                             [i](const BindPair &b) { return b.out == i; }))
+                f.mainOut = i;
+        return {};
+    }
+
+    Error unpackInfo(StreamsInfo &s)
+    {
+        Error e = expect(kFolder, "unpack info");
+        if (e.failed())
+            return e;
+        std::uint64_t n = 0;
+        if ((e = count(n, r.remaining() / 2, "number of folders")).failed())
+            return e;
+        std::uint8_t external = 0;
+        if (!r.u8(external))
+            return truncated("unpack info");
+        if (external)
+            return error(ErrorKind::Unsupported, "external folders");
+        s.folders.resize(static_cast<std::size_t>(n));
+        for (auto &f : s.folders)
+            if ((e = folder(f)).failed())
+                return e;
+        if ((e = expect(kCodersUnpackSize, "unpack sizes")).failed())
+            return e;
+        for (auto &f : s.folders) {
+            f.unpackSizes.resize(f.numOut);
+            for (auto &size : f.unpackSizes)
+                if (!number(size))
+                    return truncated("unpack sizes");
+        }
+        bool haveCrc = false;
+        for (;;) {
+            std::uint64_t id = 0;
+            if (!number(id))
+                return truncated("unpack info");
+            if (id == kEnd)
+                break;
+            if (id != kCrc || haveCrc)
+                return malformed("unpack info property");
+            haveCrc = true;
+            std::vector<bool> defined;
+            std::vector<std::uint32_t> crcs;
+            if ((e = digests(s.folders.size(), defined, crcs)).failed())
+                return e;
+            for (std::size_t i = 0; i < s.folders.size(); ++i) {
+                s.folders[i].hasCrc = defined[i];
+                s.folders[i].crc = crcs[i];
+            }
+        }
+        return {};
+    }
+
+    Error subStreamsInfo(StreamsInfo &s)
+    {
+        std::uint64_t id = 0;
+        if (!number(id))
+            return truncated("substreams");
+        Error e;
+        std::uint64_t total = 0;
+        if (id == kNumUnpackStream) {
+            for (auto &f : s.folders) {
+                if ((e = count(f.numSubstreams, r.remaining() + 1, "number of substreams"))
+                        .failed())
+                    return e;
+                total += f.numSubstreams;
+                if (total > r.remaining() + s.folders.size())
+                    return error(ErrorKind::LimitExceeded, "number of substreams too large");
+            }
+            if (!number(id))
+                return truncated("substreams");
+        } else {
+            total = s.folders.size();
+        }
+        s.subSizes.clear();
+        s.subSizes.reserve(static_cast<std::size_t>(total));
+        const bool haveSizes = id == kSize;
+        for (const auto &f : s.folders) {
+            if (f.numSubstreams == 0)
+                continue;
+            if (f.numSubstreams > 1 && !haveSizes)
+                return malformed("substream sizes missing");
+            std::uint64_t sum = 0;
+            for (std::uint64_t j = 1; j < f.numSubstreams; ++j) {
+                std::uint64_t size = 0;
+                if (!number(size))
+                    return truncated("substream sizes");
+                if (size > f.unpackSize() - sum)
+                    return malformed("substream sizes exceed the folder");
+                sum += size;
+                s.subSizes.push_back(size);
+            }
+            s.subSizes.push_back(f.unpackSize() - sum);
+        }
+        if (haveSizes && !number(id))
+            return truncated("substreams");
+        // Digests for the streams whose CRC the folder does not give.
+        s.subHasCrc.assign(s.subSizes.size(), false);
+        s.subCrcs.assign(s.subSizes.size(), 0);
+        std::size_t missing = 0;
+        {
+            std::size_t k = 0;
+            for (const auto &f : s.folders) {
+                if (f.numSubstreams == 1 && f.hasCrc) {
+                    s.subHasCrc[k] = true;
+                    s.subCrcs[k] = f.crc;
+                } else {
+                    missing += static_cast<std::size_t>(f.numSubstreams);
+                }
+                k += static_cast<std::size_t>(f.numSubstreams);
+            }
+        }
+        bool haveCrc = false;
+        for (;;) {
+            if (id == kEnd)
+                break;
+            if (id != kCrc || haveCrc)
+                return malformed("substreams property");
+            haveCrc = true;
+            std::vector<bool> defined;
+            std::vector<std::uint32_t> crcs;
+            if ((e = digests(missing, defined, crcs)).failed())
+                return e;
+            std::size_t k = 0, m = 0;
+            for (const auto &f : s.folders) {
+                if (f.numSubstreams == 1 && f.hasCrc) {
+                    ++k;
+                    continue;
+                }
+                for (std::uint64_t j = 0; j < f.numSubstreams; ++j, ++k, ++m) {
+                    s.subHasCrc[k] = defined[m];
+                    s.subCrcs[k] = crcs[m];
+                }
+            }
+            if (!number(id))
+                return truncated("substreams");
+        }
+        return {};
+    }
+
+    Error streamsInfo(StreamsInfo &s)
+    {
+        std::uint64_t id = 0;
+        if (!number(id))
+            return truncated("streams info");
+        Error e;
+        bool subDone = false;
+        if (id == kPackInfo) {
+            if ((e = packInfo(s)).failed())
+                return e;
+            if (!number(id))
+                return truncated("streams info");
+        }
+        if (id == kUnpackInfo) {
+            if ((e = unpackInfo(s)).failed())
+                return e;
+            if (!number(id))
+                return truncated("streams info");
+        }
+        if (id == kSubStreamsInfo) {
+            if ((e = subStreamsInfo(s)).failed())
+                return e;
+            subDone = true;
+            if (!number(id))
+                return truncated("streams info");
+        }
+        if (id != kEnd)
+            return malformed("streams info property");
+        if (!subDone) {
+            for (const auto &f : s.folders) {
+                s.subSizes.push_back(f.unpackSize());
+                s.subHasCrc.push_back(f.hasCrc);
+                s.subCrcs.push_back(f.crc);
+            }
+        }
+        return {};
+    }
+
+    ByteReader &r;
+
+private:
+    const char *m_where;
+};
+
+struct InputReader
+{
+    Input &input;
+    Error read(std::uint64_t offset, void *buffer, std::size_t count)
+    {
+        if (!rangeInside(offset, count, input.size()))
+            return Error(ErrorKind::Truncated, offset, "archive ends early");
+        if (!input.readAt(offset, buffer, count))
+            return Error(ErrorKind::Io, offset, "cannot read the archive");
+        return {};
+    }
+};
+
+} // namespace
+
+struct Archive::State
+{
+    Input *input = nullptr;
+    Options options;
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    std::uint64_t totalSize = 0;
+    StreamsInfo streams;
+    std::vector<Entry> entries;
+    std::vector<FileRecord> records;
+    bool opened = false;
+
+    Error checkFolder(const Folder &f, std::uint64_t where);
+    Error buildStream(const Folder &f, std::uint32_t out, std::unique_ptr<Stream> &stream,
+                      int depth);
+    Error folderStream(const Folder &f, std::unique_ptr<Stream> &stream);
+    Error placePacks(StreamsInfo &s, std::uint64_t packLimit, std::uint64_t where);
+    Error decodeHeader(ByteReader &r, std::vector<std::uint8_t> &out);
+    Error parseHeader(ByteReader &r);
+    Error parseFiles(HeaderParser &p);
+};
+
+// Only the layouts 7-Zip writes: one main coder; a filter over a main coder;
+// BCJ2 with three main coders and the range coder stream packed as it is.
+Error Archive::State::checkFolder(const Folder &f, std::uint64_t where)
+{
+    auto bad = [where](const char *what) { return Error(ErrorKind::Unsupported, where, what); };
+    for (const auto &c : f.coders) {
+        FilterKind kind;
+        if (!isMainMethod(c.method) && !filterKindOf(c.method, kind) && c.method != kBcj2)
+            return Error(ErrorKind::Unsupported, where,
+                         "compression method " + methodName(c.method));
+    }
+    if (f.packed.size() + f.binds.size() != f.numIn)
+        return bad("folder layout");
+    // Every out stream but one bound once, every in stream bound or packed once.
+    std::vector<int> outUse(f.numOut, 0), inUse(f.numIn, 0);
+    for (const auto &b : f.binds) {
+        ++outUse[b.out];
+        ++inUse[b.in];
+    }
+    for (auto p : f.packed)
+        ++inUse[p];
+    int unbound = 0;
+    for (std::uint32_t i = 0; i < f.numOut; ++i) {
+        if (outUse[i] > 1)
+            return bad("folder layout");
+        if (outUse[i] == 0)
+            ++unbound;
+    }
+    if (unbound != 1 || std::any_of(inUse.begin(), inUse.end(), [](int n) { return n != 1; }))
+        return bad("folder layout");
+    // Where each coder's streams start, and which coder gives the main output.
+    std::vector<std::uint32_t> inStart, outStart;
+    std::uint32_t ins = 0, outs = 0;
+    std::size_t mainCoder = 0;
+    for (std::size_t i = 0; i < f.coders.size(); ++i) {
+        inStart.push_back(ins);
+        outStart.push_back(outs);
+        if (f.mainOut >= outs && f.mainOut < outs + f.coders[i].numOut)
+            mainCoder = i;
+        ins += f.coders[i].numIn;
+        outs += f.coders[i].numOut;
+    }
+    const Coder &top = f.coders[mainCoder];
+    // The coder whose output feeds in stream `in`, or npos when it is packed.
+    auto feeder = [&](std::uint32_t in) -> std::size_t {
+        for (const auto &b : f.binds)
+            if (b.in == in)
+                for (std::size_t i = 0; i < f.coders.size(); ++i)
+                    if (b.out == outStart[i])
+                        return i;
+        return SIZE_MAX;
+    };
+    for (std::size_t i = 0; i < f.coders.size(); ++i) {
+        if (i == mainCoder)
+            continue;
+        const Coder &c = f.coders[i];
+        if (c.numIn != 1 || c.numOut != 1 || !isMainMethod(c.method) ||
+            feeder(inStart[i]) != SIZE_MAX)
+            return bad("folder layout");
+    }
+    FilterKind kind;
+    if (f.coders.size() == 1) {
+        if (top.numIn != 1 || top.numOut != 1 || !isMainMethod(top.method))
+            return bad("folder layout");
+    } else if (f.coders.size() == 2) {
+        if (top.numIn != 1 || top.numOut != 1 || !filterKindOf(top.method, kind) ||
+            feeder(inStart[mainCoder]) == SIZE_MAX)
+            return bad("folder layout");
+    } else if (f.coders.size() == 4) {
+        // BCJ2 reads main, call and jump from the three main coders and its
+        // range coder stream as it is packed.
+        if (top.method != kBcj2 || top.numIn != 4 || top.numOut != 1)
+            return bad("folder layout");
+        for (std::uint32_t j = 0; j < 3; ++j)
+            if (feeder(inStart[mainCoder] + j) == SIZE_MAX)
+                return bad("folder layout");
+        if (feeder(inStart[mainCoder] + 3) != SIZE_MAX)
+            return bad("folder layout");
+    } else {
+        return bad("folder layout");
+    }
+    // Properties and sizes of each coder.
+    std::uint32_t outIndex = 0;
+    for (const auto &c : f.coders) {
+        const std::uint64_t size = f.unpackSizes[outIndex];
+        outIndex += c.numOut;
+        if (c.method == kLzma) {
+            if (c.props.size() != 5 || c.props[0] >= 9 * 5 * 5)
+                return Error(ErrorKind::Malformed, where, "LZMA properties");
+            if (std::min(detail::lzmaDictionarySize(c.props), size) > options.maxDictionarySize)
+                return Error(ErrorKind::LimitExceeded, where, "LZMA dictionary too large");
+        } else if (c.method == kLzma2) {
+            if (c.props.size() != 1 || c.props[0] > 40)
+                return Error(ErrorKind::Malformed, where, "LZMA2 properties");
+            if (std::min(detail::lzma2DictionarySize(c.props), size) > options.maxDictionarySize)
+                return Error(ErrorKind::LimitExceeded, where, "LZMA2 dictionary too large");
+        } else if (c.method == kDelta) {
+            if (c.props.size() != 1)
+                return Error(ErrorKind::Malformed, where, "Delta properties");
+        } else if (filterKindOf(c.method, kind)) {
+            const bool zeroStart = c.props.size() == 4 && c.props[0] == 0 && c.props[1] == 0 &&
+                                   c.props[2] == 0 && c.props[3] == 0;
+            if (!c.props.empty() && !zeroStart)
+                return Error(ErrorKind::Unsupported, where, "filter start offset");
+        } else if (!c.props.empty()) {
+            return Error(ErrorKind::Malformed, where, "coder properties");
+        }
+    }
+    if (f.coders.size() == 4) {
+        // Every byte of main, call and jump ends up in the BCJ2 output.
+        std::uint64_t inputs = 0;
+        for (std::uint32_t j = 0; j < 3; ++j) {
+            const std::uint64_t size = f.unpackSizes[outStart[feeder(inStart[mainCoder] + j)]];
+            if (size > f.unpackSize() - inputs)
+                return Error(ErrorKind::Malformed, where, "BCJ2 stream sizes");
+            inputs += size;
+        }
+    }
+    return {};
+}
+
+Error Archive::State::buildStream(const Folder &f, std::uint32_t out,
+                                  std::unique_ptr<Stream> &stream, int depth)
+{
+    if (depth > 4)
+        return Error(ErrorKind::Malformed, 0, "folder layout");
+    // Find the coder owning `out`, and its first in stream.
+    std::uint32_t inStart = 0, outStart = 0;
+    std::size_t ci = 0;
+    for (; ci < f.coders.size(); ++ci) {
+        if (out < outStart + f.coders[ci].numOut)
+            break;
+        inStart += f.coders[ci].numIn;
+        outStart += f.coders[ci].numOut;
+    }
+    const Coder &c = f.coders[ci];
+    std::vector<std::unique_ptr<Stream>> inputs;
+    std::uint64_t firstPackOffset = 0;
+    for (std::uint32_t j = inStart; j < inStart + c.numIn; ++j) {
+        auto bind = std::find_if(f.binds.begin(), f.binds.end(),
+                                 [j](const BindPair &b) { return b.in == j; });
+        std::unique_ptr<Stream> in;
+        if (bind != f.binds.end()) {
+            Error e = buildStream(f, bind->out, in, depth + 1);
+            if (e.failed())
+                return e;
+        } else {
+            const auto pos = static_cast<std::size_t>(
+                std::find(f.packed.begin(), f.packed.end(), j) - f.packed.begin());
+            const std::size_t pack = f.firstPack + pos;
+            if (j == inStart)
+                firstPackOffset = streams.packOffsets[pack];
+            in = detail::makePackStream(*input, streams.packOffsets[pack], streams.packSizes[pack]);
+        }
+        inputs.push_back(std::move(in));
+    }
+    const std::uint64_t size = f.unpackSizes[out];
+    Error e;
+    FilterKind kind;
+    switch (c.method) {
+    case kCopy:
+        stream = detail::makeCopyStream(std::move(inputs[0]), size);
+        break;
+    case kLzma:
+        stream = detail::makeLzmaStream(std::move(inputs[0]), c.props, size, firstPackOffset, e);
+        break;
+    case kLzma2:
+        stream = detail::makeLzma2Stream(std::move(inputs[0]), c.props, size, firstPackOffset, e);
+        break;
+    case kBcj2:
+        stream = detail::makeBcj2Stream(std::move(inputs[0]), std::move(inputs[1]),
+                                        std::move(inputs[2]), std::move(inputs[3]), size,
+                                        streams.packOffsets.empty() ? 0 : firstPackOffset);
+        break;
+    default:
+        if (!filterKindOf(c.method, kind))
+            return Error(ErrorKind::Unsupported, 0, "compression method " + methodName(c.method));
+        stream = detail::makeFilterStream(
+            std::move(inputs[0]),
+            makeFilter(kind, kind == FilterKind::Delta ? c.props[0] + 1u : 1u), size);
+        break;
+    }
+    if (e.failed())
+        return e;
+    if (!stream)
+        return Error(ErrorKind::LimitExceeded, 0, "out of memory");
+    return {};
+}
+
+Error Archive::State::folderStream(const Folder &f, std::unique_ptr<Stream> &stream)
+{
+    return buildStream(f, f.mainOut, stream, 0);
+}
+
+Error Archive::State::placePacks(StreamsInfo &s, std::uint64_t packLimit, std::uint64_t where)
+{
+    // Packed streams lie between the start header and the next header.
+    std::uint64_t pos = s.packPos;
+    if (pos > packLimit)
+        return Error(ErrorKind::Malformed, where, "packed streams outside the archive");
+    s.packOffsets.clear();
+    for (auto size : s.packSizes) {
+        if (size > packLimit - pos)
+            return Error(ErrorKind::Malformed, where, "packed streams outside the archive");
+        s.packOffsets.push_back(start + kStartHeaderSize + pos);
+        pos += size;
+    }
+    std::size_t next = 0;
+    for (auto &f : s.folders) {
+        f.firstPack = next;
+        if (f.packed.size() > s.packSizes.size() - next)
+            return Error(ErrorKind::Malformed, where, "more folders than packed streams");
+        next += f.packed.size();
+        Error e = checkFolder(f, where);
+        if (e.failed())
+            return e;
+        if (f.coders.size() == 1 && f.coders[0].method == kCopy &&
+            f.unpackSize() != s.packSizes[f.firstPack])
+            return Error(ErrorKind::Malformed, where, "stored stream size");
+    }
+    return {};
+}
+
+Error Archive::State::decodeHeader(ByteReader &r, std::vector<std::uint8_t> &out)
+{
+    HeaderParser p(r, "encoded header: ");
+    StreamsInfo s;
+    Error e = p.streamsInfo(s);
+    if (e.failed())
+        return e;
+    const std::uint64_t packLimit = end - kStartHeaderSize - start;
+    if ((e = placePacks(s, packLimit, r.absolutePos())).failed())
+        return e;
+    if (s.folders.size() != 1)
+        return Error(ErrorKind::Unsupported, r.absolutePos(), "encoded header folders");
+    const Folder &f = s.folders[0];
+    if (f.unpackSize() > options.maxHeaderSize)
+        return Error(ErrorKind::LimitExceeded, r.absolutePos(), "header too large");
+    StreamsInfo saved = std::move(streams);
+    streams = std::move(s);
+    std::unique_ptr<Stream> stream;
+    e = folderStream(streams.folders[0], stream);
+    out.clear();
+    const std::uint64_t size = streams.folders[0].unpackSize();
+    std::uint32_t crc = 0;
+    while (e.ok() && out.size() < size) {
+        // Grows with the data actually decoded, never by the declared size alone.
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - out.size(), kChunk));
+        const std::size_t old = out.size();
+        out.resize(old + want);
+        std::size_t got = 0;
+        e = stream->read(out.data() + old, want, got);
+        out.resize(old + got);
+        if (e.ok() && got == 0)
+            e = Error(ErrorKind::Truncated, r.absolutePos(), "encoded header ends early");
+    }
+    if (e.ok()) {
+        crc = crc32(out.data(), out.size());
+        if (streams.folders[0].hasCrc && crc != streams.folders[0].crc)
+            e = Error(ErrorKind::CrcMismatch, r.absolutePos(), "encoded header CRC");
+    }
+    streams = std::move(saved);
+    return e;
+}
+
+Error Archive::State::parseFiles(HeaderParser &p)
+{
+    ByteReader &r = p.r;
+    std::uint64_t numFiles = 0;
+    Error e = p.count(numFiles, r.remaining() / 2, "number of files");
+    if (e.failed())
+        return e;
+    const auto n = static_cast<std::size_t>(numFiles);
+    std::vector<bool> emptyStream(n, false), emptyFile, anti;
+    std::vector<std::string> names;
+    std::vector<bool> hasMTime(n, false), hasAttr(n, false);
+    std::vector<std::uint64_t> mtimes(n, 0);
+    std::vector<std::uint32_t> attrs(n, 0);
+    std::size_t numEmpty = 0;
+    std::set<std::uint64_t> seen;
+    for (;;) {
+        std::uint64_t type = 0, size = 0;
+        if (!p.number(type))
+            return p.truncated("file property");
+        if (type == kEnd)
+            break;
+        if (!p.number(size))
+            return p.truncated("file property");
+        if (size > r.remaining())
+            return p.truncated("file property");
+        if (type != kDummy && !seen.insert(type).second)
+            return p.malformed("duplicate file property");
+        ByteReader sub = r.sub(r.pos(), size);
+        r.skip(size);
+        HeaderParser q(sub, "files: ");
+        switch (type) {
+        case kEmptyStream:
+            if ((e = q.bits(n, emptyStream, "empty streams")).failed())
+                return e;
+            numEmpty =
+                static_cast<std::size_t>(std::count(emptyStream.begin(), emptyStream.end(), true));
+            break;
+        case kEmptyFile:
+            if ((e = q.bits(numEmpty, emptyFile, "empty files")).failed())
+                return e;
+            break;
+        case kAnti:
+            if ((e = q.bits(numEmpty, anti, "anti items")).failed())
+                return e;
+            if (std::find(anti.begin(), anti.end(), true) != anti.end())
+                return Error(ErrorKind::Unsupported, sub.absolutePos(), "anti items (deletions)");
+            break;
+        case kName: {
+            std::uint8_t external = 0;
+            if (!sub.u8(external))
+                return q.truncated("names");
+            if (external)
+                return q.error(ErrorKind::Unsupported, "external names");
+            names.reserve(n);
+            std::u16string name;
+            while (names.size() < n) {
+                std::uint16_t c = 0;
+                if (!sub.u16le(c))
+                    return q.truncated("names");
+                if (c == 0) {
+                    names.push_back(utf16ToUtf8(name));
+                    name.clear();
+                } else {
+                    name.push_back(static_cast<char16_t>(c));
+                }
+            }
+            break;
+        }
+        case kMTime:
+        case kWinAttributes: {
+            std::vector<bool> defined;
+            if ((e = q.definedBits(n, defined, "file times or attributes")).failed())
+                return e;
+            std::uint8_t external = 0;
+            if (!sub.u8(external))
+                return q.truncated("file times or attributes");
+            if (external)
+                return q.error(ErrorKind::Unsupported, "external file data");
+            for (std::size_t i = 0; i < n; ++i) {
+                if (!defined[i])
+                    continue;
+                bool ok = type == kMTime ? sub.u64le(mtimes[i]) : sub.u32le(attrs[i]);
+                if (!ok)
+                    return q.truncated("file times or attributes");
+                (type == kMTime ? hasMTime : hasAttr)[i] = true;
+            }
+            break;
+        }
+        default:
+            break; // other times, start positions, padding
+        }
+    }
+    if (n && names.size() != n)
+        return p.malformed("file names missing");
+    if (emptyFile.empty())
+        emptyFile.assign(numEmpty, false);
+    if (emptyFile.size() != numEmpty || (!anti.empty() && anti.size() != numEmpty))
+        return p.malformed("empty file records");
+
+    // Match files with streams to the substreams, in order.
+    std::size_t folder = 0;
+    std::uint64_t inFolder = 0;
+    std::uint64_t substream = 0;
+    entries.resize(n);
+    records.resize(n);
+    std::size_t emptyIndex = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        Entry &entry = entries[i];
+        FileRecord &record = records[i];
+        if (!mapEntryName(names[i], options.mapping, entry.path))
+            return Error(ErrorKind::Malformed, r.absolutePos(),
+                         "unsafe file name \"" + names[i] + "\"");
+        entry.hasAttributes = hasAttr[i];
+        entry.attributes = attrs[i];
+        entry.hasModificationTime = hasMTime[i];
+        entry.modificationTime = mtimes[i];
+        if (emptyStream[i]) {
+            const bool isFile = emptyFile[emptyIndex++];
+            entry.isDirectory = !isFile;
+            continue;
+        }
+        while (folder < streams.folders.size() &&
+               inFolder == streams.folders[folder].numSubstreams) {
+            ++folder;
+            inFolder = 0;
+        }
+        if (folder == streams.folders.size())
+            return p.malformed("more files than streams");
+        record.hasStream = true;
+        record.folder = folder;
+        record.substream = substream;
+        entry.size = streams.subSizes[static_cast<std::size_t>(substream)];
+        entry.hasCrc = streams.subHasCrc[static_cast<std::size_t>(substream)];
+        entry.crc = streams.subCrcs[static_cast<std::size_t>(substream)];
+        if (totalSize > UINT64_MAX - entry.size)
+            return p.malformed("total size");
+        totalSize += entry.size;
+        ++inFolder;
+        ++substream;
+    }
+    if (substream != streams.subSizes.size())
+        return p.malformed("fewer files than streams");
+    return {};
+}
+
+Error Archive::State::parseHeader(ByteReader &r)
+{
+    HeaderParser p(r, "header: ");
+    std::uint64_t id = 0;
+    if (!p.number(id))
+        return p.truncated("header");
+    Error e;
+    if (id == kArchiveProperties) {
+        for (;;) {
+            std::uint64_t type = 0, size = 0;
+            if (!p.number(type))
+                return p.truncated("archive properties");
+            if (type == kEnd)
+                break;
+            if (!p.number(size) || !r.skip(size))
+                return p.truncated("archive properties");
+        }
+        if (!p.number(id))
+            return p.truncated("header");
+    }
+    if (id == kAdditionalStreamsInfo)
+        return p.error(ErrorKind::Unsupported, "additional streams");
+    if (id == kMainStreamsInfo) {
+        if ((e = p.streamsInfo(streams)).failed())
+            return e;
+        if ((e = placePacks(streams, end - kStartHeaderSize - start, r.absolutePos())).failed())
+            return e;
+        if (!p.number(id))
+            return p.truncated("header");
+    }
+    if (id == kFilesInfo) {
+        if ((e = parseFiles(p)).failed())
+            return e;
+        if (!p.number(id))
+            return p.truncated("header");
+    } else if (!streams.subSizes.empty()) {
+        return p.malformed("streams without files");
+    }
+    if (id != kEnd)
+        return p.malformed("header property");
+    return {};
+}
+
+Archive::Archive() : m_state(new State) {}
+Archive::~Archive()
+{
+    delete m_state;
+}
+
+const std::vector<Entry> &Archive::entries() const
+{
+    return m_state->entries;
+}
+std::uint64_t Archive::totalUnpackSize() const
+{
+    return m_state->totalSize;
+}
+std::uint64_t Archive::archiveEnd() const
+{
+    return m_state->end;
+}
+
+Error Archive::open(Input &input, std::uint64_t offset, const Options &options)
+{
+    State &s = *m_state;
+    s = State();
+    s.input = &input;
+    s.options = options;
+    s.start = offset;
+    InputReader in{input};
+    std::uint8_t startHeader[kStartHeaderSize];
+    Error e = in.read(offset, startHeader, sizeof startHeader);
+    if (e.failed())
+        return e;
+    if (std::memcmp(startHeader, kSignature, sizeof kSignature) != 0)
+        return Error(ErrorKind::Malformed, offset, "not a 7z archive");
+    if (startHeader[6] != 0)
+        return Error(ErrorKind::Unsupported, offset + 6, "7z format version");
+    ByteReader sr(startHeader, sizeof startHeader, offset);
+    std::uint32_t startCrc = 0, nextCrc = 0;
+    std::uint64_t nextOffset = 0, nextSize = 0;
+    sr.skip(8);
+    sr.u32le(startCrc);
+    sr.u64le(nextOffset);
+    sr.u64le(nextSize);
+    sr.u32le(nextCrc);
+    if (crc32(startHeader + 12, 20) != startCrc)
+        return Error(ErrorKind::CrcMismatch, offset + 8, "start header CRC");
+    const std::uint64_t available =
+        input.size() - std::min(input.size(), offset + kStartHeaderSize);
+    if (nextOffset > available || nextSize > available - nextOffset)
+        return Error(ErrorKind::Truncated, offset + 12,
+                     "archive shorter than its start header says");
+    if (nextSize > options.maxHeaderSize)
+        return Error(ErrorKind::LimitExceeded, offset + 20, "header too large");
+    const std::uint64_t headerPos = offset + kStartHeaderSize + nextOffset;
+    s.end = headerPos + nextSize;
+    if (nextSize == 0) {
+        s.opened = true;
+        return {};
+    }
+    std::vector<std::uint8_t> header(static_cast<std::size_t>(nextSize));
+    if ((e = in.read(headerPos, header.data(), header.size())).failed())
+        return e;
+    if (crc32(header.data(), header.size()) != nextCrc)
+        return Error(ErrorKind::CrcMismatch, headerPos, "header CRC");
+    std::uint64_t base = headerPos;
+    for (int nesting = 0;; ++nesting) {
+        ByteReader r(header.data(), header.size(), base);
+        std::uint8_t id = 0;
+        if (!r.u8(id))
+            return Error(ErrorKind::Truncated, base, "header");
+        if (id == kHeader) {
+            if ((e = s.parseHeader(r)).failed())
+                return e;
+            break;
+        }
+        if (id != kEncodedHeader || nesting == kMaxHeaderNesting)
+            return Error(ErrorKind::Malformed, base, "header type");
+        std::vector<std::uint8_t> decoded;
+        if ((e = s.decodeHeader(r, decoded)).failed())
+            return e;
+        header.swap(decoded);
+        base = 0;
+    }
+    s.opened = true;
+    return {};
+}
+
+Error Archive::extract(Sink &sink)
+{
+    State &s = *m_state;
+    if (!s.opened)
+        return Error(ErrorKind::Malformed, 0, "no archive open");
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kChunk]);
+    if (!buffer)
+        return Error(ErrorKind::LimitExceeded, 0, "out of memory");
+    std::unique_ptr<Stream> stream;
+    std::size_t streamFolder = SIZE_MAX;
+    for (std::size_t i = 0; i < s.entries.size(); ++i) {
+        const Entry &entry = s.entries[i];
+        const FileRecord &record = s.records[i];
+        if (entry.isDirectory) {
+            if (!sink.directory(entry))
+                return Error(ErrorKind::Io, 0, "cannot create " + entry.path);
+            continue;
+        }
+        if (!sink.beginFile(entry))
+            return Error(ErrorKind::Io, 0, "cannot create " + entry.path);
+        std::uint32_t crc = 0;
+        if (record.hasStream) {
+            if (streamFolder != record.folder) {
+                stream.reset();
+                Error e = s.folderStream(s.streams.folders[record.folder], stream);
+                if (e.failed())
+                    return e;
+                streamFolder = record.folder;
+            }
+            std::uint64_t left = entry.size;
+            while (left) {
+                std::size_t got = 0;
+                const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
+                Error e = stream->read(buffer.get(), want, got);
+                if (e.failed())
+                    return Error(e.kind, e.offset, e.context + " (in " + entry.path + ")");
+                if (got == 0)
+                    return Error(ErrorKind::Truncated, 0, "data ends early in " + entry.path);
+                if (entry.hasCrc)
+                    crc = crc32Update(crc, buffer.get(), got);
+                if (!sink.write(buffer.get(), got))
+                    return Error(ErrorKind::Io, 0, "cannot write " + entry.path);
+                left -= got;
+            }
+        }
+        if (entry.hasCrc && crc != entry.crc)
+            return Error(ErrorKind::CrcMismatch, 0, "CRC of " + entry.path);
+        if (!sink.endFile(entry))
+            return Error(ErrorKind::Io, 0, "cannot finish " + entry.path);
+    }
+    return {};
+}
 
 } // namespace quillon::sevenzip

@@ -23,12 +23,14 @@ public:
 };
 
 // How stored names become relative paths.
-enum class NameMapping {
+enum class NameMapping
+{
     Host,    // keep names as stored ('/' separators); unsafe names still refused
     Windows, // also map characters and names Windows cannot hold, as 7-Zip does
 };
 
-struct Entry {
+struct Entry
+{
     std::string path; // UTF-8, '/'-separated, relative, safe (no "..", no root)
     bool isDirectory = false;
     std::uint64_t size = 0;
@@ -52,8 +54,13 @@ public:
     virtual bool endFile(const Entry &entry) = 0; // called after the CRC was checked
 };
 
-struct Options {
+struct Options
+{
     NameMapping mapping = NameMapping::Host;
+    // Archives needing a larger dictionary buffer are refused at open().
+    std::uint64_t maxDictionarySize = std::uint64_t(1) << 30;
+    // Largest header (after decoding) accepted.
+    std::uint64_t maxHeaderSize = std::uint64_t(256) << 20;
 };
 
 class Archive

@@ -1,0 +1,727 @@
+#include "decoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#endif
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wpedantic"
+extern "C" {
+#include <LzmaDec.h>
+// Defined in LzmaDec.c without a declaration in its header.
+void LzmaDec_InitDicAndState(CLzmaDec *p, Bool initDic, Bool initState);
+}
+#pragma GCC diagnostic pop
+
+namespace quillon::sevenzip::detail {
+namespace {
+
+constexpr std::size_t kInputBufferSize = 1 << 16;
+
+void *lzmaAlloc(void *, size_t size)
+{
+    return size ? std::malloc(size) : nullptr;
+}
+void lzmaFree(void *, void *address)
+{
+    std::free(address);
+}
+ISzAlloc g_alloc = {lzmaAlloc, lzmaFree};
+
+class PackStream : public Stream
+{
+public:
+    PackStream(Input &input, std::uint64_t offset, std::uint64_t size)
+        : m_input(input), m_offset(offset), m_left(size)
+    {
+    }
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = static_cast<std::size_t>(std::min<std::uint64_t>(want, m_left));
+        if (got == 0)
+            return {};
+        if (!m_input.readAt(m_offset, buffer, got)) {
+            got = 0;
+            return Error(ErrorKind::Io, m_offset, "cannot read packed data");
+        }
+        m_offset += got;
+        m_left -= got;
+        return {};
+    }
+
+private:
+    Input &m_input;
+    std::uint64_t m_offset;
+    std::uint64_t m_left;
+};
+
+// Checks that a source yields exactly `size` bytes.
+class SizedStream : public Stream
+{
+public:
+    SizedStream(std::unique_ptr<Stream> source, std::uint64_t size)
+        : m_source(std::move(source)), m_left(size)
+    {
+    }
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = 0;
+        want = static_cast<std::size_t>(std::min<std::uint64_t>(want, m_left));
+        if (want == 0)
+            return {};
+        Error error = m_source->read(buffer, want, got);
+        if (error.failed())
+            return error;
+        if (got == 0)
+            return Error(ErrorKind::Truncated, 0, "stream ends early");
+        m_left -= got;
+        return {};
+    }
+
+private:
+    std::unique_ptr<Stream> m_source;
+    std::uint64_t m_left;
+};
+
+// Input side shared by the LZMA and LZMA2 decoders.
+class BufferedSource
+{
+public:
+    explicit BufferedSource(std::unique_ptr<Stream> source)
+        : m_source(std::move(source)), m_buffer(new (std::nothrow) std::uint8_t[kInputBufferSize])
+    {
+    }
+    bool valid() const { return m_buffer != nullptr; }
+    const std::uint8_t *data() const { return m_buffer.get() + m_pos; }
+    std::size_t available() const { return m_size - m_pos; }
+    void consume(std::size_t count) { m_pos += count; }
+    bool atEnd() const { return m_end && m_pos == m_size; }
+    std::uint64_t consumedTotal() const { return m_total - (m_size - m_pos); }
+    // Keeps the unread bytes and appends more; `more` is false at the end.
+    Error refill(bool &more)
+    {
+        more = false;
+        if (m_end)
+            return {};
+        if (m_pos > 0) {
+            std::memmove(m_buffer.get(), m_buffer.get() + m_pos, m_size - m_pos);
+            m_size -= m_pos;
+            m_pos = 0;
+        }
+        if (m_size == kInputBufferSize) {
+            more = true;
+            return {};
+        }
+        std::size_t got = 0;
+        Error error = m_source->read(m_buffer.get() + m_size, kInputBufferSize - m_size, got);
+        if (error.failed())
+            return error;
+        if (got == 0)
+            m_end = true;
+        m_size += got;
+        m_total += got;
+        more = got > 0;
+        return {};
+    }
+
+private:
+    std::unique_ptr<Stream> m_source;
+    std::unique_ptr<std::uint8_t[]> m_buffer;
+    std::size_t m_pos = 0;
+    std::size_t m_size = 0;
+    std::uint64_t m_total = 0;
+    bool m_end = false;
+};
+
+// The LZMA decoder state with a dictionary buffer we own; output is read
+// straight out of the dictionary.
+class LzmaCore
+{
+public:
+    LzmaCore()
+    {
+        LzmaDec_Construct(&m_dec);
+        std::memset(&m_dec.prop, 0, sizeof m_dec.prop);
+    }
+    ~LzmaCore()
+    {
+        LzmaDec_FreeProbs(&m_dec, &g_alloc);
+        std::free(m_dictionary);
+    }
+    LzmaCore(const LzmaCore &) = delete;
+    LzmaCore &operator=(const LzmaCore &) = delete;
+
+    bool allocateDictionary(std::uint64_t size)
+    {
+        const std::size_t bytes = static_cast<std::size_t>(std::max<std::uint64_t>(size, 1));
+        m_dictionary = static_cast<std::uint8_t *>(std::malloc(bytes));
+        if (!m_dictionary)
+            return false;
+        m_dec.dic = m_dictionary;
+        m_dec.dicBufSize = bytes;
+        m_dec.dicPos = 0;
+        return true;
+    }
+
+    CLzmaDec m_dec;
+    std::uint8_t *m_dictionary = nullptr;
+    std::size_t m_readPos = 0; // dictionary bytes before this were handed out
+};
+
+class LzmaStream : public Stream
+{
+public:
+    LzmaStream(std::unique_ptr<Stream> source, std::uint64_t size, std::uint64_t offset)
+        : m_in(std::move(source)), m_left(size), m_offset(offset)
+    {
+    }
+
+    Error init(const std::vector<std::uint8_t> &props)
+    {
+        if (props.size() != LZMA_PROPS_SIZE)
+            return Error(ErrorKind::Malformed, m_offset, "LZMA properties");
+        if (!m_in.valid() ||
+            LzmaDec_AllocateProbs(&m_core.m_dec, props.data(), LZMA_PROPS_SIZE, &g_alloc) !=
+                SZ_OK ||
+            !m_core.allocateDictionary(std::min<std::uint64_t>(m_core.m_dec.prop.dicSize, m_left)))
+            return Error(ErrorKind::LimitExceeded, m_offset,
+                         "out of memory for the LZMA dictionary");
+        LzmaDec_Init(&m_core.m_dec);
+        return {};
+    }
+
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = 0;
+        CLzmaDec &dec = m_core.m_dec;
+        for (;;) {
+            if (m_core.m_readPos < dec.dicPos) {
+                got = std::min(want, dec.dicPos - m_core.m_readPos);
+                std::memcpy(buffer, m_core.m_dictionary + m_core.m_readPos, got);
+                m_core.m_readPos += got;
+                return {};
+            }
+            if (m_left == 0)
+                return {};
+            if (dec.dicPos == dec.dicBufSize)
+                dec.dicPos = m_core.m_readPos = 0;
+            if (m_in.available() == 0) {
+                bool more = false;
+                Error error = m_in.refill(more);
+                if (error.failed())
+                    return error;
+            }
+            const std::size_t limit = dec.dicPos + static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                       dec.dicBufSize - dec.dicPos, m_left));
+            SizeT inLen = m_in.available();
+            ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
+            const std::size_t before = dec.dicPos;
+            const SRes res =
+                LzmaDec_DecodeToDic(&dec, limit, m_in.data(), &inLen, LZMA_FINISH_ANY, &status);
+            m_in.consume(inLen);
+            const std::size_t produced = dec.dicPos - before;
+            m_left -= produced;
+            if (res != SZ_OK)
+                return Error(ErrorKind::Malformed, m_offset + m_in.consumedTotal(), "LZMA data");
+            if (produced == 0 && inLen == 0) {
+                if (status == LZMA_STATUS_FINISHED_WITH_MARK)
+                    return Error(ErrorKind::Malformed, m_offset + m_in.consumedTotal(),
+                                 "LZMA stream ends before its size");
+                if (m_in.atEnd())
+                    return Error(ErrorKind::Truncated, m_offset + m_in.consumedTotal(),
+                                 "LZMA data ends early");
+                bool more = false;
+                Error error = m_in.refill(more);
+                if (error.failed())
+                    return error;
+                if (!more && m_in.atEnd())
+                    return Error(ErrorKind::Truncated, m_offset + m_in.consumedTotal(),
+                                 "LZMA data ends early");
+            }
+        }
+    }
+
+private:
+    BufferedSource m_in;
+    LzmaCore m_core;
+    std::uint64_t m_left;
+    std::uint64_t m_offset;
+};
+
+std::uint32_t lzma2Dictionary(std::uint8_t prop)
+{
+    if (prop == 40)
+        return 0xFFFFFFFF;
+    return (2u | (prop & 1u)) << (prop / 2 + 11);
+}
+
+class Lzma2Stream : public Stream
+{
+public:
+    Lzma2Stream(std::unique_ptr<Stream> source, std::uint64_t size, std::uint64_t offset)
+        : m_in(std::move(source)), m_left(size), m_offset(offset)
+    {
+    }
+
+    Error init(const std::vector<std::uint8_t> &props)
+    {
+        if (props.size() != 1 || props[0] > 40)
+            return Error(ErrorKind::Malformed, m_offset, "LZMA2 properties");
+        const std::uint32_t dictionary = lzma2Dictionary(props[0]);
+        // Probabilities for the largest lc + lp LZMA2 allows (4).
+        const std::uint8_t lzmaProps[5] = {4, 0, 0x10, 0, 0};
+        CLzmaDec &dec = m_core.m_dec;
+        if (!m_in.valid() || LzmaDec_AllocateProbs(&dec, lzmaProps, 5, &g_alloc) != SZ_OK ||
+            !m_core.allocateDictionary(std::min<std::uint64_t>(dictionary, m_left)))
+            return Error(ErrorKind::LimitExceeded, m_offset,
+                         "out of memory for the LZMA2 dictionary");
+        dec.prop.dicSize = dictionary;
+        return {};
+    }
+
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = 0;
+        CLzmaDec &dec = m_core.m_dec;
+        for (;;) {
+            if (m_core.m_readPos < dec.dicPos) {
+                got = std::min(want, dec.dicPos - m_core.m_readPos);
+                std::memcpy(buffer, m_core.m_dictionary + m_core.m_readPos, got);
+                m_core.m_readPos += got;
+                return {};
+            }
+            if (m_left == 0 && m_chunkUnpack == 0)
+                return {};
+            if (dec.dicPos == dec.dicBufSize)
+                dec.dicPos = m_core.m_readPos = 0;
+            if (m_chunkUnpack == 0) {
+                Error error = readChunkHeader();
+                if (error.failed())
+                    return error;
+                continue;
+            }
+            if (m_in.available() == 0) {
+                bool more = false;
+                Error error = m_in.refill(more);
+                if (error.failed())
+                    return error;
+                if (m_in.available() == 0)
+                    return Error(ErrorKind::Truncated, position(), "LZMA2 data ends early");
+            }
+            const std::size_t space = static_cast<std::size_t>(
+                std::min<std::uint64_t>(dec.dicBufSize - dec.dicPos, m_chunkUnpack));
+            if (!m_lzmaChunk) {
+                const std::size_t count = std::min(space, m_in.available());
+                std::memcpy(dec.dic + dec.dicPos, m_in.data(), count);
+                dec.dicPos += count;
+                if (dec.checkDicSize == 0 && dec.prop.dicSize - dec.processedPos <= count)
+                    dec.checkDicSize = dec.prop.dicSize;
+                dec.processedPos += static_cast<std::uint32_t>(count);
+                m_in.consume(count);
+                m_chunkUnpack -= count;
+                continue;
+            }
+            SizeT inLen =
+                static_cast<SizeT>(std::min<std::uint64_t>(m_in.available(), m_chunkPack));
+            ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
+            const std::size_t before = dec.dicPos;
+            const SRes res = LzmaDec_DecodeToDic(&dec, dec.dicPos + space, m_in.data(), &inLen,
+                                                 LZMA_FINISH_ANY, &status);
+            m_in.consume(inLen);
+            m_chunkPack -= inLen;
+            const std::size_t produced = dec.dicPos - before;
+            m_chunkUnpack -= produced;
+            if (res != SZ_OK || status == LZMA_STATUS_FINISHED_WITH_MARK)
+                return Error(ErrorKind::Malformed, position(), "LZMA2 chunk data");
+            if (m_chunkUnpack == 0 && m_chunkPack != 0)
+                return Error(ErrorKind::Malformed, position(), "LZMA2 chunk longer than declared");
+            if (m_chunkUnpack != 0 && m_chunkPack == 0 && produced == 0)
+                return Error(ErrorKind::Malformed, position(), "LZMA2 chunk shorter than declared");
+        }
+    }
+
+private:
+    std::uint64_t position() const { return m_offset + m_in.consumedTotal(); }
+
+    Error need(std::size_t count)
+    {
+        while (m_in.available() < count) {
+            bool more = false;
+            Error error = m_in.refill(more);
+            if (error.failed())
+                return error;
+            if (!more)
+                return Error(ErrorKind::Truncated, position(), "LZMA2 chunk header");
+        }
+        return {};
+    }
+
+    Error readChunkHeader()
+    {
+        Error error = need(1);
+        if (error.failed())
+            return error;
+        const std::uint8_t control = m_in.data()[0];
+        CLzmaDec &dec = m_core.m_dec;
+        if (control == 0)
+            return Error(ErrorKind::Truncated, position(), "LZMA2 stream ends before its size");
+        if (control == 1 || control == 2) {
+            if ((error = need(3)).failed())
+                return error;
+            const std::uint8_t *p = m_in.data();
+            const bool resetDictionary = control == 1;
+            if (!resetDictionary && m_needDictionaryReset)
+                return Error(ErrorKind::Malformed, position(), "LZMA2 dictionary not reset");
+            if (resetDictionary)
+                m_needProps = m_needStateReset = true;
+            m_needDictionaryReset = false;
+            LzmaDec_InitDicAndState(&dec, resetDictionary, False);
+            m_chunkUnpack = ((static_cast<std::uint32_t>(p[1]) << 8) | p[2]) + 1u;
+            m_lzmaChunk = false;
+            m_in.consume(3);
+        } else if (control >= 0x80) {
+            const unsigned mode = (control >> 5) & 3;
+            const std::size_t headerSize = mode >= 2 ? 6 : 5;
+            if ((error = need(headerSize)).failed())
+                return error;
+            const std::uint8_t *p = m_in.data();
+            const bool resetDictionary = mode == 3;
+            const bool resetState = mode > 0;
+            if ((!resetDictionary && m_needDictionaryReset) || (!resetState && m_needStateReset))
+                return Error(ErrorKind::Malformed, position(), "LZMA2 chunk without reset");
+            if (mode >= 2) {
+                unsigned b = p[5];
+                if (b >= 9 * 5 * 5)
+                    return Error(ErrorKind::Malformed, position(), "LZMA2 properties");
+                const unsigned lc = b % 9;
+                b /= 9;
+                const unsigned lp = b % 5;
+                const unsigned pb = b / 5;
+                if (lc + lp > 4)
+                    return Error(ErrorKind::Malformed, position(), "LZMA2 properties");
+                dec.prop.lc = lc;
+                dec.prop.lp = lp;
+                dec.prop.pb = pb;
+                m_needProps = false;
+            } else if (m_needProps) {
+                return Error(ErrorKind::Malformed, position(), "LZMA2 chunk without properties");
+            }
+            m_needDictionaryReset = m_needStateReset = false;
+            LzmaDec_InitDicAndState(&dec, resetDictionary, resetState);
+            m_chunkUnpack = ((static_cast<std::uint32_t>(control & 0x1F) << 16) |
+                             (static_cast<std::uint32_t>(p[1]) << 8) | p[2]) +
+                            1u;
+            m_chunkPack = ((static_cast<std::uint32_t>(p[3]) << 8) | p[4]) + 1u;
+            m_lzmaChunk = true;
+            m_in.consume(headerSize);
+        } else {
+            return Error(ErrorKind::Malformed, position(), "LZMA2 control byte");
+        }
+        if (m_chunkUnpack > m_left)
+            return Error(ErrorKind::Malformed, position(), "LZMA2 data longer than its size");
+        m_left -= m_chunkUnpack;
+        return {};
+    }
+
+    BufferedSource m_in;
+    LzmaCore m_core;
+    std::uint64_t m_left; // not yet announced by a chunk header
+    std::uint64_t m_offset;
+    std::uint64_t m_chunkUnpack = 0;
+    std::uint64_t m_chunkPack = 0;
+    bool m_lzmaChunk = false;
+    bool m_needDictionaryReset = true;
+    bool m_needStateReset = true;
+    bool m_needProps = true;
+};
+
+constexpr std::size_t kFilterBufferSize = 1 << 16;
+
+class FilterStream : public Stream
+{
+public:
+    FilterStream(std::unique_ptr<Stream> source, std::unique_ptr<Filter> filter)
+        : m_source(std::move(source)), m_filter(std::move(filter))
+    {
+    }
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = 0;
+        while (m_readyBegin == m_readyEnd) {
+            if (m_sourceEnd && m_readyEnd == m_filled)
+                return {};
+            std::memmove(m_buffer, m_buffer + m_readyEnd, m_filled - m_readyEnd);
+            m_filled -= m_readyEnd;
+            m_readyBegin = m_readyEnd = 0;
+            while (!m_sourceEnd && m_filled < kFilterBufferSize) {
+                std::size_t count = 0;
+                Error error =
+                    m_source->read(m_buffer + m_filled, kFilterBufferSize - m_filled, count);
+                if (error.failed())
+                    return error;
+                if (count == 0)
+                    m_sourceEnd = true;
+                m_filled += count;
+            }
+            m_readyEnd = m_filter->decode(m_buffer, m_filled);
+            if (m_sourceEnd)
+                m_readyEnd = m_filled; // the undecodable tail passes unchanged
+        }
+        got = std::min(want, m_readyEnd - m_readyBegin);
+        std::memcpy(buffer, m_buffer + m_readyBegin, got);
+        m_readyBegin += got;
+        return {};
+    }
+
+private:
+    std::unique_ptr<Stream> m_source;
+    std::unique_ptr<Filter> m_filter;
+    std::uint8_t m_buffer[kFilterBufferSize];
+    std::size_t m_readyBegin = 0;
+    std::size_t m_readyEnd = 0;
+    std::size_t m_filled = 0;
+    bool m_sourceEnd = false;
+};
+
+// Byte-at-a-time access to a stream through a buffer.
+class ByteSource
+{
+public:
+    explicit ByteSource(std::unique_ptr<Stream> source) : m_source(std::move(source)) {}
+    // False at the end of the stream (with `error` unset) or on an error.
+    bool fill(Error &error)
+    {
+        if (m_pos < m_size)
+            return true;
+        m_pos = 0;
+        m_size = 0;
+        error = m_source->read(m_buffer, sizeof m_buffer, m_size);
+        return error.ok() && m_size > 0;
+    }
+    const std::uint8_t *data() const { return m_buffer + m_pos; }
+    std::size_t available() const { return m_size - m_pos; }
+    void consume(std::size_t count) { m_pos += count; }
+    bool get(std::uint8_t &out, Error &error)
+    {
+        if (!fill(error))
+            return false;
+        out = m_buffer[m_pos++];
+        return true;
+    }
+
+private:
+    std::unique_ptr<Stream> m_source;
+    std::uint8_t m_buffer[1 << 15];
+    std::size_t m_pos = 0;
+    std::size_t m_size = 0;
+};
+
+class Bcj2Stream : public Stream
+{
+public:
+    Bcj2Stream(std::unique_ptr<Stream> main, std::unique_ptr<Stream> call,
+               std::unique_ptr<Stream> jump, std::unique_ptr<Stream> rc, std::uint64_t size,
+               std::uint64_t offset)
+        : m_main(std::move(main)), m_call(std::move(call)), m_jump(std::move(jump)),
+          m_rc(std::move(rc)), m_size(size), m_offset(offset)
+    {
+        for (auto &p : m_probs)
+            p = kBitModelTotal >> 1;
+    }
+
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = 0;
+        Error error;
+        if (!m_started) {
+            m_started = true;
+            for (int i = 0; i < 5; ++i) {
+                std::uint8_t b = 0;
+                if (!m_rc.get(b, error))
+                    return fail(error, "BCJ2 range coder stream");
+                m_code = (m_code << 8) | b;
+            }
+        }
+        want = static_cast<std::size_t>(std::min<std::uint64_t>(want, m_size - m_pos));
+        while (got < want) {
+            if (m_pendingCount) {
+                buffer[got++] = m_pending[4 - m_pendingCount--];
+                ++m_pos;
+                continue;
+            }
+            if (!m_main.fill(error))
+                return fail(error, "BCJ2 main stream");
+            // Copy plain bytes up to and including the next jump opcode.
+            const std::uint8_t *src = m_main.data();
+            const std::size_t limit = std::min(m_main.available(), want - got);
+            std::size_t i = 0;
+            std::uint8_t prev = m_prevByte;
+            bool jump = false;
+            while (i < limit) {
+                const std::uint8_t b = src[i];
+                buffer[got + i] = b;
+                ++i;
+                if ((b & 0xFE) == 0xE8 || (prev == 0x0F && (b & 0xF0) == 0x80)) {
+                    jump = true;
+                    break;
+                }
+                prev = b;
+            }
+            m_main.consume(i);
+            got += i;
+            m_pos += i;
+            if (!jump) {
+                m_prevByte = prev;
+                continue;
+            }
+            const std::uint8_t b = buffer[got - 1];
+            if (m_pos == m_size) {
+                m_prevByte = b;
+                break;
+            }
+            std::uint16_t &prob =
+                b == 0xE8 ? m_probs[prev] : (b == 0xE9 ? m_probs[256] : m_probs[257]);
+            const std::uint32_t bound = (m_range >> kNumBitModelTotalBits) * prob;
+            bool taken;
+            if (m_code < bound) {
+                m_range = bound;
+                prob = static_cast<std::uint16_t>(prob + ((kBitModelTotal - prob) >> kNumMoveBits));
+                taken = false;
+            } else {
+                m_range -= bound;
+                m_code -= bound;
+                prob = static_cast<std::uint16_t>(prob - (prob >> kNumMoveBits));
+                taken = true;
+            }
+            if (m_range < (1u << 24)) {
+                std::uint8_t next = 0;
+                if (!m_rc.get(next, error))
+                    return fail(error, "BCJ2 range coder stream");
+                m_range <<= 8;
+                m_code = (m_code << 8) | next;
+            }
+            if (!taken) {
+                m_prevByte = b;
+                continue;
+            }
+            ByteSource &source = b == 0xE8 ? m_call : m_jump;
+            std::uint32_t value = 0;
+            for (int k = 0; k < 4; ++k) {
+                std::uint8_t v = 0;
+                if (!source.get(v, error))
+                    return fail(error, b == 0xE8 ? "BCJ2 call stream" : "BCJ2 jump stream");
+                value = (value << 8) | v;
+            }
+            const std::uint32_t dest = value - static_cast<std::uint32_t>(m_pos + 4);
+            for (int k = 0; k < 4; ++k)
+                m_pending[k] = static_cast<std::uint8_t>(dest >> (8 * k));
+            m_pendingCount = 4;
+            m_prevByte = static_cast<std::uint8_t>(dest >> 24);
+        }
+        return {};
+    }
+
+private:
+    static constexpr std::uint32_t kNumBitModelTotalBits = 11;
+    static constexpr std::uint32_t kBitModelTotal = 1u << kNumBitModelTotalBits;
+    static constexpr std::uint32_t kNumMoveBits = 5;
+
+    Error fail(const Error &error, const char *what)
+    {
+        if (error.failed())
+            return error;
+        return Error(ErrorKind::Truncated, m_offset, std::string(what) + " ends early");
+    }
+
+    ByteSource m_main, m_call, m_jump, m_rc;
+    std::uint64_t m_size;
+    std::uint64_t m_offset;
+    std::uint64_t m_pos = 0;
+    std::uint16_t m_probs[258];
+    std::uint32_t m_range = 0xFFFFFFFF;
+    std::uint32_t m_code = 0;
+    std::uint8_t m_prevByte = 0;
+    std::uint8_t m_pending[4] = {};
+    unsigned m_pendingCount = 0;
+    bool m_started = false;
+};
+
+} // namespace
+
+std::unique_ptr<Stream> makePackStream(Input &input, std::uint64_t offset, std::uint64_t size)
+{
+    return std::make_unique<PackStream>(input, offset, size);
+}
+
+std::unique_ptr<Stream> makeCopyStream(std::unique_ptr<Stream> source, std::uint64_t size)
+{
+    return std::make_unique<SizedStream>(std::move(source), size);
+}
+
+std::unique_ptr<Stream> makeLzmaStream(std::unique_ptr<Stream> source,
+                                       const std::vector<std::uint8_t> &props, std::uint64_t size,
+                                       std::uint64_t offset, Error &error)
+{
+    auto stream = std::make_unique<LzmaStream>(std::move(source), size, offset);
+    error = stream->init(props);
+    if (error.failed())
+        return nullptr;
+    return stream;
+}
+
+std::unique_ptr<Stream> makeLzma2Stream(std::unique_ptr<Stream> source,
+                                        const std::vector<std::uint8_t> &props, std::uint64_t size,
+                                        std::uint64_t offset, Error &error)
+{
+    auto stream = std::make_unique<Lzma2Stream>(std::move(source), size, offset);
+    error = stream->init(props);
+    if (error.failed())
+        return nullptr;
+    return stream;
+}
+
+std::unique_ptr<Stream> makeFilterStream(std::unique_ptr<Stream> source,
+                                         std::unique_ptr<Filter> filter, std::uint64_t size)
+{
+    return std::make_unique<SizedStream>(
+        std::make_unique<FilterStream>(std::move(source), std::move(filter)), size);
+}
+
+std::unique_ptr<Stream> makeBcj2Stream(std::unique_ptr<Stream> main, std::unique_ptr<Stream> call,
+                                       std::unique_ptr<Stream> jump, std::unique_ptr<Stream> rc,
+                                       std::uint64_t size, std::uint64_t offset)
+{
+    return std::make_unique<SizedStream>(
+        std::make_unique<Bcj2Stream>(std::move(main), std::move(call), std::move(jump),
+                                     std::move(rc), size, offset),
+        size);
+}
+
+std::uint64_t lzmaDictionarySize(const std::vector<std::uint8_t> &props)
+{
+    if (props.size() != 5)
+        return 0;
+    return static_cast<std::uint64_t>(props[1]) | static_cast<std::uint64_t>(props[2]) << 8 |
+           static_cast<std::uint64_t>(props[3]) << 16 | static_cast<std::uint64_t>(props[4]) << 24;
+}
+
+std::uint64_t lzma2DictionarySize(const std::vector<std::uint8_t> &props)
+{
+    if (props.size() != 1 || props[0] > 40)
+        return 0;
+    return lzma2Dictionary(props[0]);
+}
+
+} // namespace quillon::sevenzip::detail

@@ -1,0 +1,226 @@
+#include "posixsink.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillon::unpack {
+namespace {
+
+constexpr std::uint32_t kUnixExtension = 0x8000;
+constexpr std::int64_t kFiletimeUnixEpoch = 116444736000000000LL; // 1970 in FILETIME units
+
+timespec toTimespec(std::uint64_t filetime)
+{
+    const std::int64_t since1970 = static_cast<std::int64_t>(filetime) - kFiletimeUnixEpoch;
+    std::int64_t seconds = since1970 / 10000000;
+    std::int64_t rest = since1970 % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --seconds;
+    }
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(seconds);
+    ts.tv_nsec = static_cast<long>(rest * 100);
+    return ts;
+}
+
+std::string errnoText()
+{
+    return std::strerror(errno);
+}
+
+} // namespace
+
+PosixSink::PosixSink(std::string root) : m_root(std::move(root)) {}
+
+PosixSink::~PosixSink()
+{
+    closeFile();
+    if (m_rootFd >= 0)
+        ::close(m_rootFd);
+}
+
+bool PosixSink::fail(const std::string &what)
+{
+    m_error = what;
+    return false;
+}
+
+void PosixSink::closeFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool PosixSink::open()
+{
+    // The root is the user's choice: create it and its parents when missing.
+    std::string prefix;
+    std::size_t pos = 0;
+    while (pos <= m_root.size()) {
+        std::size_t next = m_root.find('/', pos);
+        if (next == std::string::npos)
+            next = m_root.size();
+        prefix = m_root.substr(0, next);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0777) == 0)
+            m_created.emplace_back(prefix, true);
+        else if (!prefix.empty() && errno != EEXIST)
+            return fail("cannot create " + prefix + ": " + errnoText());
+        pos = next + 1;
+    }
+    m_rootFd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_rootFd < 0)
+        return fail("cannot open " + m_root + ": " + errnoText());
+    return true;
+}
+
+// Opens the directory holding `path` (relative to the root), creating the
+// missing levels; never follows a symbolic link. -1 on failure.
+int PosixSink::openParent(const std::string &path, std::string &leaf)
+{
+    int fd = ::dup(m_rootFd);
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t slash = path.find('/', pos);
+        if (slash == std::string::npos) {
+            leaf = path.substr(pos);
+            return fd;
+        }
+        const std::string part = path.substr(pos, slash - pos);
+        int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(fd, part.c_str(), 0777) == 0)
+                m_created.emplace_back(m_root + "/" + path.substr(0, slash), true);
+            next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            fail("cannot open folder " + path.substr(0, slash) + " (" + errnoText() +
+                 "; links are not followed)");
+            ::close(fd);
+            return -1;
+        }
+        ::close(fd);
+        fd = next;
+        pos = slash + 1;
+    }
+}
+
+bool PosixSink::directory(const sevenzip::Entry &entry)
+{
+    std::string leaf;
+    const int parent = openParent(entry.path, leaf);
+    if (parent < 0)
+        return false;
+    bool ok = true;
+    if (::mkdirat(parent, leaf.c_str(), 0777) == 0) {
+        m_created.emplace_back(m_root + "/" + entry.path, true);
+    } else {
+        struct stat st
+        {
+        };
+        if (errno != EEXIST || ::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISDIR(st.st_mode))
+            ok = fail("cannot create folder " + entry.path);
+    }
+    ::close(parent);
+    if (ok)
+        m_directories.push_back(entry);
+    return ok;
+}
+
+bool PosixSink::beginFile(const sevenzip::Entry &entry)
+{
+    closeFile();
+    std::string leaf;
+    const int parent = openParent(entry.path, leaf);
+    if (parent < 0)
+        return false;
+    struct stat st
+    {
+    };
+    bool existed = false;
+    if (::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        existed = true;
+        if (S_ISLNK(st.st_mode)) {
+            ::close(parent);
+            return fail("refusing to write through the symbolic link " + entry.path);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            ::close(parent);
+            return fail("cannot replace " + entry.path + ": not a regular file");
+        }
+    }
+    m_fd =
+        ::openat(parent, leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    ::close(parent);
+    if (m_fd < 0)
+        return fail("cannot create " + entry.path + ": " + errnoText());
+    if (!existed)
+        m_created.emplace_back(m_root + "/" + entry.path, false);
+    m_current = entry.path;
+    return true;
+}
+
+bool PosixSink::write(const std::uint8_t *data, std::size_t size)
+{
+    while (size) {
+        const ssize_t n = ::write(m_fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail("cannot write " + m_current + ": " + errnoText());
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool PosixSink::endFile(const sevenzip::Entry &entry)
+{
+    bool ok = true;
+    if (entry.hasAttributes && (entry.attributes & kUnixExtension))
+        ::fchmod(m_fd, static_cast<mode_t>((entry.attributes >> 16) & 0777));
+    if (entry.hasModificationTime) {
+        const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(entry.modificationTime)};
+        ::futimens(m_fd, times);
+    }
+    if (::close(m_fd) != 0)
+        ok = fail("cannot write " + entry.path + ": " + errnoText());
+    m_fd = -1;
+    return ok;
+}
+
+bool PosixSink::finish()
+{
+    for (auto it = m_directories.rbegin(); it != m_directories.rend(); ++it) {
+        if (!it->hasModificationTime)
+            continue;
+        std::string leaf;
+        const int parent = openParent(it->path, leaf);
+        if (parent < 0)
+            return false;
+        const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(it->modificationTime)};
+        ::utimensat(parent, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        ::close(parent);
+    }
+    return true;
+}
+
+void PosixSink::removeCreated()
+{
+    closeFile();
+    // unlink() and rmdir() never follow a link in their last component.
+    for (auto it = m_created.rbegin(); it != m_created.rend(); ++it) {
+        if (it->second)
+            ::rmdir(it->first.c_str());
+        else
+            ::unlink(it->first.c_str());
+    }
+    m_created.clear();
+}
+
+} // namespace quillon::unpack
