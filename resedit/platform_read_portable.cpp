@@ -4,6 +4,7 @@
 #include "peimage.h"
 #include "platform_read.h"
 
+#include <QFile>
 #include <QImage>
 
 #include <cstring>
@@ -12,30 +13,27 @@ namespace quillon::platform {
 
 namespace {
 
-std::string toUtf8(const std::wstring &text)
+// Parses the file through a read-only mapping, so only the pages the reader
+// touches (headers, resource tree, resource data) are read from disk.
+bool loadImage(const std::wstring &path, pe::PeImage &image)
 {
-    std::string out;
-    for (wchar_t wc : text) {
-        auto c = static_cast<std::uint32_t>(wc);
-        if (c >= 0xd800 && c <= 0xdfff)
-            c = 0xfffd; // wchar_t is UTF-32 here; lone surrogates are not text
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xc0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xe0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-        } else {
-            out.push_back(static_cast<char>(0xf0 | ((c >> 18) & 0x07)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-        }
+    QFile file(QString::fromStdWString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    if (size <= 0)
+        return false;
+    uchar *data = file.map(0, size);
+    if (!data) {
+        // Some file systems cannot map; read the file instead.
+        const QByteArray bytes = file.readAll();
+        return pe::parsePe(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                           static_cast<std::uint64_t>(bytes.size()), image)
+            .ok();
     }
-    return out;
+    const bool ok = pe::parsePe(data, static_cast<std::uint64_t>(size), image).ok();
+    file.unmap(data);
+    return ok;
 }
 
 const pe::Resource *firstGroup(const pe::PeImage &image)
@@ -61,7 +59,7 @@ struct ResourceModule::Impl
 ResourceModule::ResourceModule(const std::wstring &path)
 {
     auto impl = std::make_unique<Impl>();
-    if (pe::loadPeFile(toUtf8(path), impl->bytes, impl->image).ok())
+    if (loadImage(path, impl->image))
         d = std::move(impl);
 }
 
@@ -95,9 +93,8 @@ bool ResourceModule::iconImage(std::uint16_t imageId, ico::ImageBytes &image) co
 LargeIconStatus drawLargeIcon(const std::wstring &path, LargeIcon &icon)
 {
     icon = LargeIcon();
-    std::vector<std::uint8_t> bytes;
     pe::PeImage image;
-    if (pe::loadPeFile(toUtf8(path), bytes, image).failed())
+    if (!loadImage(path, image))
         return LargeIconStatus::NoIcon;
     const pe::Resource *group = firstGroup(image);
     std::vector<ico::GroupEntry> entries;
