@@ -1,4 +1,4 @@
-// POSIX platform layer and entry point of the host launcher.
+// POSIX platform layer of the host launcher.
 #include "launcher.h"
 
 #include <cerrno>
@@ -330,29 +330,3 @@ void writeTrace(const Context &ctx, const std::string &line)
 
 } // namespace platform
 } // namespace quillon::sfx
-
-int main(int argc, char **argv)
-{
-    using namespace quillon::sfx;
-    Context ctx;
-    if (const char *value = std::getenv(kTraceVariable);
-        value && *value && std::strcmp(value, "0")) {
-        ctx.trace = true;
-        if (std::strcmp(value, "1") != 0)
-            ctx.traceFile = value;
-    }
-    if (const char *value = std::getenv(kNoUiVariable); value && *value && std::strcmp(value, "0"))
-        ctx.noUi = true;
-
-    char self[4096];
-    const ssize_t len = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (len > 0) {
-        self[len] = '\0';
-        ctx.ownPath = self;
-    } else if (argc > 0) {
-        ctx.ownPath = argv[0];
-    }
-    for (int i = 1; i < argc; ++i)
-        ctx.arguments.emplace_back(argv[i]);
-    return run(ctx);
-}

@@ -1,0 +1,419 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the self-extractor launcher.
+
+An output is built the way the packaging job builds it: launcher, the
+five-line configuration block, then a 7z archive made by the real 7zz with
+the job's command line. HostTests run the native launcher, WineTests the
+Windows module under Wine, CliTests a real quillon-cli output under Wine.
+
+Environment (set by CMake): QSFX_7ZZ, QSFX_MODULE, QSFX_TESTPROG, QSFX_HOST,
+QSFX_CLI, QSFX_WORK (this test's own directory), QSFX_WINE_FALLBACK.
+"""
+import concurrent.futures
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+ENV = os.environ
+WORK = ENV.get("QSFX_WORK", "/tmp/qsfx-test-work")
+LAUNCHER_FAILURE = 1
+
+# Arguments that Windows and POSIX command lines tend to mangle.
+TRICKY_ARGUMENTS = [
+    "plain",
+    "with space",
+    'quo"te',
+    "back\\slash",
+    "trailing\\",
+    'two\\\\"quotes"',
+    "",
+    "  leading and trailing  ",
+    "tab\there",
+    "ünïcødé 中文 😀",
+    "-x=1",
+]
+
+
+def config_block(main_exe):
+    title = os.path.splitext(os.path.basename(main_exe))[0]
+    return (
+        ";!@Install@!UTF-8!\n"
+        f'Title="{title}"\n'
+        'Progress="no"\n'
+        f'ExecuteFile="{main_exe}"\n'
+        ";!@InstallEnd@!\n"
+    ).encode("utf-8")
+
+
+def make_archive(folder, archive, level="5", method="LZMA2", dictionary="16M"):
+    if os.path.exists(archive):
+        os.remove(archive)
+    args = [ENV["QSFX_7ZZ"], "a", "-t7z", archive, os.path.join(folder, "*"), "-r",
+            f"-mx={level}", f"-m0={method}"]
+    if dictionary:
+        args.append(f"-md={dictionary}")
+    args += ["-bsp1", "-ssc"]
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+    return archive
+
+
+def assemble(launcher, main_exe, archive, output):
+    with open(output, "wb") as out:
+        with open(launcher, "rb") as f:
+            out.write(f.read())
+        out.write(config_block(main_exe))
+        with open(archive, "rb") as f:
+            out.write(f.read())
+    os.chmod(output, 0o755)
+    return output
+
+
+def corrupt(path, offset, value=None):
+    with open(path, "r+b") as f:
+        f.seek(offset)
+        old = f.read(1)[0]
+        f.seek(offset)
+        f.write(bytes([value if value is not None else old ^ 0x5A]))
+
+
+def fresh_dir(*parts):
+    path = os.path.join(WORK, *parts)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def parse_report(path):
+    report = {"arg": [], "child-data": []}
+    with open(path, "rb") as f:
+        for raw in f.read().decode("utf-8").splitlines():
+            key, _, value = raw.partition("=")
+            if key == "arg":
+                report["arg"].append(bytes.fromhex(value).decode("utf-8"))
+            elif key == "child-data":
+                report["child-data"].append(value)
+            else:
+                report[key] = value
+    return report
+
+
+class HostTests(unittest.TestCase):
+    """The native launcher: same flow on POSIX calls."""
+
+    PROGRAM = """#!/bin/sh
+r="$QSFX_TEST_REPORT"
+{ echo "cwd=$(pwd)"; echo "data=$(head -n1 data/input.txt 2>/dev/null || echo '<missing>')"; } > "$r"
+for a in "$@"; do printf 'arg=%s\\n' "$(printf '%s' "$a" | od -An -tx1 | tr -d ' \\n')" >> "$r"; done
+if [ -n "$QSFX_TEST_LINK" ]; then ln -s "$QSFX_TEST_LINK" escape; ln -s "$QSFX_TEST_LINK/keep.txt" escape-file; fi
+if [ -n "$QSFX_TEST_CHILD" ]; then ( sleep 1.5; echo "child-data=$(cat data/input.txt)" >> "$r" ) & fi
+exit "${QSFX_TEST_EXIT:-0}"
+"""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = ENV.get("TMPDIR") or fresh_dir("tmp")
+        os.makedirs(cls.tmp, exist_ok=True)
+        cls.base = fresh_dir("host")
+        app = os.path.join(cls.base, "app")
+        os.makedirs(os.path.join(app, "data"))
+        os.makedirs(os.path.join(app, "empty dir"))
+        with open(os.path.join(app, "run.sh"), "w") as f:
+            f.write(cls.PROGRAM)
+        os.chmod(os.path.join(app, "run.sh"), 0o755)
+        with open(os.path.join(app, "data", "input.txt"), "w") as f:
+            f.write("payload-data\n")
+        cls.archive = make_archive(app, os.path.join(cls.base, "app.7z"))
+        cls.output = assemble(ENV["QSFX_HOST"], "run.sh", cls.archive,
+                              os.path.join(cls.base, "run"))
+
+    def leftovers(self):
+        return glob.glob(os.path.join(self.tmp, "qsfx-*"))
+
+    def launch(self, output, args=(), extra_env=None, report=None):
+        env = dict(ENV)
+        env.pop("QUILLON_SFX_TRACE", None)
+        env["QSFX_TEST_REPORT"] = report or os.path.join(self.base, "report.txt")
+        env.update(extra_env or {})
+        return subprocess.run([output, *args], env=env, capture_output=True, timeout=60)
+
+    def setUp(self):
+        self.report = os.path.join(self.base, "report.txt")
+        if os.path.exists(self.report):
+            os.remove(self.report)
+        for left in self.leftovers():
+            shutil.rmtree(left)
+
+    def test_program_sees_files_arguments_and_returns_its_exit_code(self):
+        for code in (0, 42, 255):
+            with self.subTest(exit_code=code):
+                result = self.launch(self.output, TRICKY_ARGUMENTS, {"QSFX_TEST_EXIT": str(code)})
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertEqual(result.stderr, b"", "the launcher is silent without trace")
+                report = parse_report(self.report)
+                self.assertEqual(report["arg"], TRICKY_ARGUMENTS)
+                self.assertEqual(report["data"], "payload-data")
+                self.assertTrue(os.path.basename(report["cwd"]).startswith("qsfx-"))
+                self.assertFalse(os.path.exists(report["cwd"]), "extraction folder removed")
+                self.assertEqual(self.leftovers(), [])
+
+    def test_waits_for_processes_the_program_left_running(self):
+        result = self.launch(self.output, extra_env={"QSFX_TEST_CHILD": "1"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = parse_report(self.report)
+        self.assertEqual(report["child-data"], ["payload-data"],
+                         "the child still found its files")
+        self.assertEqual(self.leftovers(), [])
+
+    def test_cleanup_removes_links_not_their_targets(self):
+        outside = fresh_dir("host", "outside")
+        keep = os.path.join(outside, "keep.txt")
+        with open(keep, "w") as f:
+            f.write("must survive")
+        result = self.launch(self.output, extra_env={"QSFX_TEST_LINK": outside})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(os.path.exists(keep))
+        self.assertEqual(self.leftovers(), [])
+
+    def test_two_instances_get_their_own_folders(self):
+        reports = [os.path.join(self.base, f"report{i}.txt") for i in range(2)]
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            runs = list(pool.map(
+                lambda r: self.launch(self.output, ["x"], {"QSFX_TEST_CHILD": "1"}, report=r),
+                reports))
+        self.assertEqual([r.returncode for r in runs], [0, 0])
+        cwds = {parse_report(r)["cwd"] for r in reports}
+        self.assertEqual(len(cwds), 2)
+        for r in reports:
+            self.assertEqual(parse_report(r)["child-data"], ["payload-data"])
+        self.assertEqual(self.leftovers(), [])
+
+    def test_trace_reports_each_step(self):
+        result = self.launch(self.output, extra_env={"QUILLON_SFX_TRACE": "1"})
+        self.assertEqual(result.returncode, 0)
+        trace = result.stderr.decode()
+        for step in ("configuration at", "extracting into", "program ended with exit code 0",
+                     "removed"):
+            self.assertIn(step, trace)
+
+    def test_refusals_start_nothing_and_leave_nothing(self):
+        size = os.path.getsize(self.archive)
+        launcher_size = os.path.getsize(ENV["QSFX_HOST"])
+        block = len(config_block("run.sh"))
+        cases = [
+            # (name, how to make the output, expected words in the message)
+            ("no payload", lambda p: shutil.copy(ENV["QSFX_HOST"], p), "no packed application"),
+            ("missing program", lambda p: assemble(ENV["QSFX_HOST"], "other.sh", self.archive, p),
+             "not in the package"),
+            ("unsafe program path",
+             lambda p: assemble(ENV["QSFX_HOST"], "../run.sh", self.archive, p), "not a valid"),
+            ("flipped start header", lambda p: corrupt(
+                shutil.copy(self.output, p), launcher_size + block + 12), "damaged"),
+            ("flipped packed data", lambda p: corrupt(
+                shutil.copy(self.output, p), launcher_size + block + 40), "unpack"),
+            ("truncated archive", lambda p: os.truncate(
+                shutil.copy(self.output, p), launcher_size + block + size // 2), "damaged"),
+        ]
+        for name, make, words in cases:
+            with self.subTest(name):
+                broken = os.path.join(self.base, "broken")
+                if os.path.exists(broken):
+                    os.remove(broken)
+                make(broken)
+                os.chmod(broken, 0o755)
+                result = self.launch(broken)
+                self.assertEqual(result.returncode, LAUNCHER_FAILURE)
+                message = result.stderr.decode()
+                self.assertIn(words, message)
+                # Messages carry the Title (the file name until the block is read).
+                title = {"no payload": "broken", "missing program": "other"}.get(name, "run")
+                self.assertTrue(message.startswith(title + ": "), message)
+                self.assertFalse(os.path.exists(self.report), "the program was not started")
+                self.assertEqual(self.leftovers(), [])
+
+
+def wine_environment():
+    env = dict(ENV)
+    env.setdefault("WINEPREFIX", ENV.get("QSFX_WINE_FALLBACK", os.path.join(WORK, "wine")))
+    env.setdefault("WINEDEBUG", "-all")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    env.pop("DISPLAY", None)  # no window can wait for a click
+    env.pop("QUILLON_SFX_TRACE", None)
+    env["QUILLON_SFX_NOUI"] = "1"
+    if not os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg")):
+        subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+    return env
+
+
+def run_wine(args, env, timeout):
+    """Runs wine with its output in files: Wine's background services inherit
+    pipes and would keep them open long after the program ended."""
+    with open(os.path.join(WORK, "wine.out"), "w+b") as out, \
+            open(os.path.join(WORK, "wine.err"), "w+b") as err:
+        code = subprocess.run(["wine", *args], env=env, stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=err, timeout=timeout).returncode
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(args, code, out.read(), err.read())
+
+
+def to_windows(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def to_unix(env, windows_path):
+    drive, rest = windows_path[0].lower(), windows_path[2:].replace("\\", "/")
+    if drive == "z":
+        return rest
+    return os.path.join(env["WINEPREFIX"], f"drive_{drive}") + rest
+
+
+class WineBase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.env = wine_environment()
+        # One wine server for the whole class keeps each start cheap.
+        cls.server = subprocess.Popen(["wineserver", "-f", "-p"], env=cls.env)
+        cls.base = fresh_dir(cls.__name__)
+        cls.report = os.path.join(cls.base, "report.txt")
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=cls.env, timeout=60)
+        cls.server.wait(timeout=60)
+
+    def wine_temp(self):
+        # Wine's temporary folder as a Unix path.
+        result = run_wine(["cmd", "/c", "echo %TEMP%"], self.env, 60)
+        return to_unix(self.env, result.stdout.decode().strip())
+
+    def leftovers(self):
+        return glob.glob(os.path.join(self.temp, "qsfx-*"))
+
+    def run_output(self, output, args=(), extra_env=None):
+        env = dict(self.env)
+        env["QSFX_TEST_REPORT"] = to_windows(self.report)
+        env.update(extra_env or {})
+        if os.path.exists(self.report):
+            os.remove(self.report)
+        return run_wine([output, *args], env, 120)
+
+    def assert_ran(self, result, args, code):
+        self.assertEqual(result.returncode, code, result.stderr.decode(errors="replace"))
+        report = parse_report(self.report)
+        self.assertEqual(report["arg"], list(args))
+        self.assertEqual(report["data"], "payload-data")
+        cwd = to_unix(self.env, report["cwd"])
+        self.assertTrue(os.path.basename(cwd).startswith("qsfx-"), cwd)
+        self.assertFalse(os.path.exists(cwd), "extraction folder removed")
+        self.assertEqual(self.leftovers(), [])
+        return report
+
+
+def make_app(folder):
+    os.makedirs(os.path.join(folder, "data"))
+    shutil.copy(ENV["QSFX_TESTPROG"], os.path.join(folder, "app.exe"))
+    with open(os.path.join(folder, "data", "input.txt"), "w") as f:
+        f.write("payload-data\r\n")
+
+
+class WineTests(WineBase):
+    """The Windows module under Wine."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        app = os.path.join(cls.base, "app")
+        make_app(app)
+        cls.archive = make_archive(app, os.path.join(cls.base, "app.7z"))
+        cls.output = assemble(ENV["QSFX_MODULE"], "app.exe", cls.archive,
+                              os.path.join(cls.base, "app-out.exe"))
+
+    def setUp(self):
+        if not hasattr(WineTests, "temp"):
+            WineTests.temp = self.wine_temp()
+        for left in self.leftovers():
+            shutil.rmtree(left)
+
+    def test_program_sees_files_arguments_and_returns_its_exit_code(self):
+        result = self.run_output(self.output, TRICKY_ARGUMENTS, {"QSFX_TEST_EXIT": "42"})
+        self.assert_ran(result, TRICKY_ARGUMENTS, 42)
+        self.assertEqual(result.stderr, b"", "the launcher is silent without trace")
+
+    def test_waits_for_processes_the_program_started(self):
+        result = self.run_output(self.output, ["x"], {"QSFX_TEST_CHILD": "1"})
+        report = self.assert_ran(result, ["x"], 0)
+        self.assertEqual(report["child-data"], ["payload-data"],
+                         "the child ran to its end with its files in place")
+
+    def test_refusals_start_nothing_and_leave_nothing(self):
+        module_size = os.path.getsize(ENV["QSFX_MODULE"])
+        block = len(config_block("app.exe"))
+        archive_size = os.path.getsize(self.archive)
+        cases = [
+            ("flipped start header", module_size + block + 12, "damaged"),
+            ("flipped packed data", module_size + block + 200, "unpack"),
+            ("flipped end of archive", module_size + block + archive_size - 8, "damaged"),
+        ]
+        for name, offset, words in cases:
+            with self.subTest(name):
+                broken = os.path.join(self.base, "broken.exe")
+                shutil.copy(self.output, broken)
+                corrupt(broken, offset)
+                result = self.run_output(broken)
+                self.assertEqual(result.returncode, LAUNCHER_FAILURE)
+                message = result.stderr.decode(errors="replace")
+                self.assertTrue(message.startswith("app: "), message)
+                self.assertIn(words, message)
+                self.assertFalse(os.path.exists(self.report), "the program was not started")
+                self.assertEqual(self.leftovers(), [])
+
+    def test_signed_output_still_runs(self):
+        keys = fresh_dir(type(self).__name__, "signing")
+        key, cert = os.path.join(keys, "key.pem"), os.path.join(keys, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                        key, "-out", cert, "-subj", "/CN=Quillon test", "-days", "1"],
+                       check=True, capture_output=True)
+        signed = os.path.join(self.base, "signed.exe")
+        if os.path.exists(signed):
+            os.remove(signed)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "test",
+                        "-in", self.output, "-out", signed], check=True, capture_output=True)
+        self.assertGreater(os.path.getsize(signed), os.path.getsize(self.output))
+        result = self.run_output(signed, ["signed run"], {"QSFX_TEST_EXIT": "3"})
+        self.assert_ran(result, ["signed run"], 3)
+
+
+class CliTests(WineBase):
+    """A real quillon-cli output: module with its icon and version replaced."""
+
+    def setUp(self):
+        if not hasattr(CliTests, "temp"):
+            CliTests.temp = self.wine_temp()
+        for left in self.leftovers():
+            shutil.rmtree(left)
+
+    def test_cli_output_runs(self):
+        app = os.path.join(self.base, "My App")
+        make_app(app)
+        shutil.move(os.path.join(app, "app.exe"), os.path.join(app, "tool.exe"))
+        out_dir = fresh_dir(type(self).__name__, "out")
+        os.makedirs(ENV.get("TMPDIR", "/tmp"), exist_ok=True)
+        cli = subprocess.run([ENV["QSFX_CLI"], app, "tool.exe", out_dir, "--level", "9",
+                              "--method", "LZMA2"], capture_output=True, timeout=300)
+        self.assertEqual(cli.returncode, 0, cli.stdout.decode() + cli.stderr.decode())
+        output = os.path.join(out_dir, "tool.exe")
+        self.assertTrue(os.path.exists(output))
+        result = self.run_output(output, ["a b", 'c"d'], {"QSFX_TEST_EXIT": "9"})
+        self.assert_ran(result, ["a b", 'c"d'], 9)
+
+
+if __name__ == "__main__":
+    os.makedirs(WORK, exist_ok=True)
+    if ENV.get("TMPDIR"):
+        os.makedirs(ENV["TMPDIR"], exist_ok=True)
+    unittest.main()
