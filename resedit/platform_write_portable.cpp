@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillon::platform {
@@ -56,9 +57,16 @@ bool loadImage(const QString &path, std::vector<std::uint8_t> &bytes, pe::PeImag
         g_lastError = kErrorFileNotFound;
         return false;
     }
+    struct stat info
+    {
+    };
+    if (::stat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        g_lastError = kErrorAccessDenied; // as Windows answers for a directory
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        g_lastError = errnoToWindows(errno);
+        g_lastError = errnoToWindows(::access(native.constData(), R_OK) != 0 ? errno : EIO);
         return false;
     }
     if (static_cast<std::uint64_t>(file.size()) > kMaxPeFile) {
