@@ -50,4 +50,7 @@ private:
     void runAssembly(const QString &mainProgramPath, const QString &outputPath,
                      const QString &iconPath, const QString &mainExeName,
                      const QString &archivePath, bool cleanupArchive);
+    // The per-user directory for helper copies; on failure emits the error
+    // line and finished(false) and returns an empty string.
+    QString jobToolDirectory();
 };

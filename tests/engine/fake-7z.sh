@@ -1,0 +1,33 @@
+#!/bin/sh
+# Stand-in archiver for faults the real one cannot be made to show. The
+# compression method argument (-m0=...) picks the behaviour:
+#   size:N      write an archive of exactly N bytes, exit 0
+#   fail:CODE   write part of an archive, print an error, exit CODE
+#   noarchive   print success but write nothing, exit 0
+archive="$3"
+mode=""
+for arg in "$@"; do
+    case "$arg" in
+    -m0=*) mode="${arg#-m0=}" ;;
+    esac
+done
+case "$mode" in
+size:*)
+    head -c "${mode#size:}" /dev/zero >"$archive"
+    echo " 40% 1 + a.txt"
+    echo "100%"
+    echo "Everything is Ok"
+    exit 0
+    ;;
+fail:*)
+    printf 'partial' >"$archive"
+    echo "ERROR: simulated failure"
+    exit "${mode#fail:}"
+    ;;
+noarchive)
+    echo "Everything is Ok"
+    exit 0
+    ;;
+esac
+echo "fake-7z: unknown mode '$mode'" >&2
+exit 7

@@ -1,0 +1,55 @@
+// Shared helpers of the engine tests: running one job and recording what it
+// reported, and building source folders to pack.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+struct JobArgs
+{
+    QString folder;
+    QString archive;
+    QString outputDir;
+    QString mainExe = QStringLiteral("app.exe");
+    QString icon;
+    QString level = QStringLiteral("1");
+    QString method = QStringLiteral("LZMA");
+    QString dict = QStringLiteral("64K");
+    QString cleanup = QStringLiteral("1");
+};
+
+struct JobRun
+{
+    QStringList log;
+    QList<int> progress;
+    QList<bool> finished; // every finished() emission, in order
+
+    bool succeeded() const { return finished == QList<bool>{true}; }
+    bool failed() const { return finished == QList<bool>{false}; }
+};
+
+// Runs one job on the calling thread and records its three signals.
+JobRun runJob(const JobArgs &args);
+
+// The log without the lines the icon and version step emits (those between
+// the archive success line and "SFX模块写入成功"), so engine sequences can be
+// compared exactly whatever that step reports.
+QStringList withoutIconStep(const QStringList &log);
+
+// The seven header lines of a job.
+QStringList headerLines(const JobArgs &args);
+
+bool writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+
+// Fills `root` with a small application tree: app.exe, nested and empty
+// folders, a 0-byte file, a hidden file and non-ASCII names. Returns the
+// expected archive listing: relative path -> size, -1 for folders.
+QMap<QString, qint64> makeSourceTree(const QString &root);
+
+// Lists a 7z archive with the real archiver: relative path -> size, -1 for
+// folders. Empty on failure.
+QMap<QString, qint64> listArchive(const QString &archivePath);

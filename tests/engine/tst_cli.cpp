@@ -1,0 +1,238 @@
+// quillon-cli, run as a process: argument checks, a whole run, exit codes
+// and two packers at once.
+#include "jobtext.h"
+
+#include "jobrun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QProcess *startCli(const QStringList &args)
+{
+    auto *process = new QProcess;
+    process->start(QStringLiteral(ENGINE_CLI_FIXTURE), args);
+    return process;
+}
+
+CliRun finish(QProcess *process)
+{
+    CliRun run;
+    if (process->waitForFinished(120000) && process->exitStatus() == QProcess::NormalExit) {
+        run.exitCode = process->exitCode();
+    }
+    run.out = QString::fromUtf8(process->readAllStandardOutput());
+    run.err = QString::fromUtf8(process->readAllStandardError());
+    delete process;
+    return run;
+}
+
+CliRun runCli(const QStringList &args)
+{
+    return finish(startCli(args));
+}
+
+QStringList workDirsLeft()
+{
+    return QDir(QDir::tempPath()).entryList({QStringLiteral("Quillon_cli_*")}, QDir::AllEntries);
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void help();
+    void badArguments_data();
+    void badArguments();
+    void packs();
+    void keepsArchive();
+    void failedJobExitsOne();
+    void twoPackersAtOnce();
+
+private:
+    QString makeSource(const QString &name);
+    QTemporaryDir m_dir;
+};
+
+void CliTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+QString CliTest::makeSource(const QString &name)
+{
+    const QString folder = m_dir.filePath(name + QStringLiteral("/src"));
+    writeFile(folder + QStringLiteral("/app.exe"), "MZ program " + name.toUtf8());
+    writeFile(folder + QStringLiteral("/lib/data.txt"), QByteArray(5000, 'd'));
+    return folder;
+}
+
+void CliTest::help()
+{
+    const CliRun run = runCli({QStringLiteral("--help")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out.startsWith(
+        QStringLiteral("Usage: quillon-cli SOURCE_FOLDER MAIN_PROGRAM OUTPUT_DIR")));
+}
+
+void CliTest::badArguments_data()
+{
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << "app.exe"
+                                    << "bogus";
+    QTest::newRow("level not offered") << QStringList{"--level", "4"} << "app.exe"
+                                       << "--level '4'";
+    QTest::newRow("method not offered") << QStringList{"--method", "PPMd"} << "app.exe"
+                                        << "--method 'PPMd'";
+    QTest::newRow("method case matters") << QStringList{"--method", "lzma"} << "app.exe"
+                                         << "--method 'lzma'";
+    QTest::newRow("dictionary not offered") << QStringList{"--dict", "2M"} << "app.exe"
+                                            << "--dict '2M'";
+    QTest::newRow("option value missing") << QStringList{"--level"} << "app.exe"
+                                          << "level";
+    QTest::newRow("option twice") << QStringList{"--level", "1", "--level", "3"} << "app.exe"
+                                  << "--level given more than once";
+    QTest::newRow("main program missing") << QStringList{} << "nothere.exe"
+                                          << "'nothere.exe' not found";
+    QTest::newRow("icon missing") << QStringList{"--icon", "/nonexistent/x.ico"} << "app.exe"
+                                  << "icon file not found";
+    QTest::newRow("source folder missing") << QStringList{"@nofolder"} << "app.exe"
+                                           << "source folder not found";
+    QTest::newRow("too few arguments") << QStringList{"@short"} << "app.exe"
+                                       << "got 2 argument(s)";
+}
+
+void CliTest::badArguments()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(QString, program);
+    QFETCH(QString, message);
+
+    const QString folder = makeSource(QStringLiteral("bad"));
+    const QString outputDir = m_dir.filePath(QStringLiteral("bad/out"));
+    QStringList args{folder, program, outputDir};
+    if (extra == QStringList{QStringLiteral("@nofolder")}) {
+        args[0] = m_dir.filePath(QStringLiteral("bad/none"));
+    } else if (extra == QStringList{QStringLiteral("@short")}) {
+        args.removeLast();
+    } else {
+        args += extra;
+    }
+    const CliRun run = runCli(args);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.startsWith(QStringLiteral("quillon-cli: ")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+    QVERIFY(!QFile::exists(outputDir));
+    QVERIFY(workDirsLeft().isEmpty());
+}
+
+void CliTest::packs()
+{
+    const QString folder = makeSource(QStringLiteral("packs"));
+    const QString outputDir = m_dir.filePath(QStringLiteral("packs/out/new"));
+    const CliRun run = runCli({folder, QStringLiteral("app.exe"), outputDir,
+                               QStringLiteral("--level"), QStringLiteral("1")});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList log = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(log.first(), QStringLiteral("开始创建便携应用..."));
+    QVERIFY(log.contains(QStringLiteral("压缩级别: 1")));
+    QVERIFY(log.contains(QStringLiteral("压缩方法: LZMA")));
+    QVERIFY(log.contains(QStringLiteral("字典大小: 16M")));
+    const QString output = outputDir + QStringLiteral("/app.exe");
+    QCOMPARE(log.last(), QStringLiteral("输出文件: %1").arg(QDir::toNativeSeparators(output)));
+    // Not a terminal: one plain percentage per line, ending at 100.
+    const QStringList progress = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(progress.contains(QStringLiteral("50%")));
+    QCOMPARE(progress.last(), QStringLiteral("100%"));
+    QVERIFY(QFileInfo(output).size() > 0);
+    // The work directory (with its archive) is gone.
+    QVERIFY(workDirsLeft().isEmpty());
+    QCOMPARE(QDir(outputDir).entryList(QDir::Files), QStringList{QStringLiteral("app.exe")});
+}
+
+void CliTest::keepsArchive()
+{
+    const QString folder = makeSource(QStringLiteral("keep"));
+    const QString outputDir = m_dir.filePath(QStringLiteral("keep/out"));
+    const CliRun run =
+        runCli({folder, QStringLiteral("app.exe"), outputDir, QStringLiteral("--keep-archive"),
+                QStringLiteral("--method"), QStringLiteral("LZMA2"), QStringLiteral("--dict"),
+                QStringLiteral("1M")});
+    QCOMPARE(run.exitCode, 0);
+    const QString archive = outputDir + QStringLiteral("/app.7z");
+    QVERIFY(run.out.endsWith(
+        QStringLiteral("archive kept: %1\n").arg(QDir::toNativeSeparators(archive))));
+    const QMap<QString, qint64> listing = listArchive(archive);
+    QCOMPARE(listing.value(QStringLiteral("app.exe")), qint64(15));
+    QCOMPARE(listing.value(QStringLiteral("lib/data.txt")), qint64(5000));
+    const QByteArray output = readFile(outputDir + QStringLiteral("/app.exe"));
+    QVERIFY(output.endsWith(quillon::buildSfxConfig(QStringLiteral("app.exe")).toUtf8() +
+                            readFile(archive)));
+    QVERIFY(workDirsLeft().isEmpty());
+}
+
+void CliTest::failedJobExitsOne()
+{
+    // The output would replace the main program: the job refuses.
+    const QString folder = makeSource(QStringLiteral("same"));
+    const CliRun run = runCli({folder, QStringLiteral("app.exe"), folder});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.out.trimmed().endsWith(
+        QStringLiteral("错误：输出文件与源主程序路径相同，已中止以避免覆盖原始程序")));
+    QCOMPARE(readFile(folder + QStringLiteral("/app.exe")), QByteArray("MZ program same"));
+    QVERIFY(workDirsLeft().isEmpty());
+}
+
+void CliTest::twoPackersAtOnce()
+{
+    QString folders[2];
+    QString outputs[2];
+    QProcess *processes[2];
+    for (int i = 0; i < 2; ++i) {
+        const QString name = QStringLiteral("twice%1").arg(i);
+        folders[i] = makeSource(name);
+        QByteArray filler;
+        for (int n = 0; n < 300000; ++n) {
+            filler += QByteArray::number(n * (i + 3));
+        }
+        QVERIFY(writeFile(folders[i] + QStringLiteral("/big.bin"), filler));
+        outputs[i] = m_dir.filePath(name + QStringLiteral("/out"));
+    }
+    for (int i = 0; i < 2; ++i) {
+        processes[i] = startCli(
+            {folders[i], QStringLiteral("app.exe"), outputs[i], QStringLiteral("--keep-archive")});
+    }
+    for (int i = 0; i < 2; ++i) {
+        const CliRun run = finish(processes[i]);
+        QCOMPARE(run.exitCode, 0);
+        const QString archive = outputs[i] + QStringLiteral("/app.7z");
+        const QByteArray output = readFile(outputs[i] + QStringLiteral("/app.exe"));
+        QVERIFY(output.endsWith(quillon::buildSfxConfig(QStringLiteral("app.exe")).toUtf8() +
+                                readFile(archive)));
+        QCOMPARE(listArchive(archive).value(QStringLiteral("big.bin")),
+                 QFileInfo(folders[i] + QStringLiteral("/big.bin")).size());
+    }
+}
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"

@@ -1,0 +1,117 @@
+// Jobs with a scripted archiver: archive sizes that fix the progress plan,
+// failing exit codes and an archive that never appears.
+#include "jobtext.h"
+#include "toolfiles.h"
+
+#include "jobrun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class FakeArchiverTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void progressPlan_data();
+    void progressPlan();
+    void exitCodeFails_data();
+    void exitCodeFails();
+    void archiveNeverWritten();
+
+private:
+    JobArgs argsFor(const QString &name, const QString &mode);
+    QTemporaryDir m_dir;
+};
+
+JobArgs FakeArchiverTest::argsFor(const QString &name, const QString &mode)
+{
+    JobArgs args;
+    const QString base = m_dir.filePath(name);
+    args.folder = base + QStringLiteral("/src");
+    args.archive = base + QStringLiteral("/work/temp.7z");
+    args.outputDir = base + QStringLiteral("/out");
+    args.method = mode;
+    args.cleanup = QStringLiteral("0");
+    QDir().mkpath(base + QStringLiteral("/work"));
+    writeFile(args.folder + QStringLiteral("/app.exe"), "MZ program");
+    return args;
+}
+
+void FakeArchiverTest::progressPlan_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QList<int>>("afterArchive");
+    QTest::newRow("3,000,000 bytes: three pieces")
+        << qint64(3000000) << QList<int>{50, 65, 81, 95, 100};
+    QTest::newRow("2,097,152 bytes: two pieces") << qint64(2097152) << QList<int>{50, 72, 95, 100};
+    QTest::newRow("empty archive") << qint64(0) << QList<int>{50, 100};
+}
+
+void FakeArchiverTest::progressPlan()
+{
+    QFETCH(qint64, size);
+    QFETCH(QList<int>, afterArchive);
+    const JobArgs args =
+        argsFor(QStringLiteral("size-%1").arg(size), QStringLiteral("size:%1").arg(size));
+    const JobRun run = runJob(args);
+    QVERIFY2(run.succeeded(), qPrintable(run.log.join('\n')));
+
+    const int fifty = int(run.progress.indexOf(50));
+    QVERIFY(fifty >= 0);
+    QCOMPARE(run.progress.mid(fifty), afterArchive);
+    // The scripted archiver prints 40% and 100%.
+    for (int value : run.progress.mid(0, fifty)) {
+        QVERIFY(value == 18 || value == 45);
+    }
+
+    const qint64 blockSize = quillon::buildSfxConfig(args.mainExe).toUtf8().size();
+    const qint64 moduleSize = readFile(QStringLiteral(ENGINE_FAKE_MODULE)).size();
+    const QString output = args.outputDir + QStringLiteral("/app.exe");
+    QCOMPARE(QFileInfo(output).size(), moduleSize + blockSize + size);
+    const QStringList tail = withoutIconStep(run.log).mid(withoutIconStep(run.log).size() - 5);
+    QCOMPARE(tail.at(0), QStringLiteral("准备写入压缩包数据，大小: %1 字节").arg(size));
+    QCOMPARE(tail.at(1), QStringLiteral("压缩包数据写入完成，共写入: %1 字节").arg(size));
+}
+
+void FakeArchiverTest::exitCodeFails_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::newRow("1") << 1;
+    QTest::newRow("2") << 2;
+    QTest::newRow("255") << 255;
+}
+
+void FakeArchiverTest::exitCodeFails()
+{
+    QFETCH(int, code);
+    const JobArgs args =
+        argsFor(QStringLiteral("exit-%1").arg(code), QStringLiteral("fail:%1").arg(code));
+    const JobRun run = runJob(args);
+    QVERIFY(run.failed());
+    QVERIFY(run.log.size() >= 3);
+    // The archiver's own message reached the log through the parser first.
+    QVERIFY(run.log.contains(QStringLiteral("ERROR: simulated failure")));
+    QCOMPARE(
+        run.log.mid(run.log.size() - 2),
+        (QStringList{QStringLiteral("7z错误输出: "), QStringLiteral("7z退出代码: %1").arg(code)}));
+    QVERIFY(run.progress.isEmpty());
+    // The partial archive is gone, nothing was written.
+    QVERIFY(!QFile::exists(args.archive));
+    QVERIFY(!QFile::exists(args.outputDir + QStringLiteral("/app.exe")));
+}
+
+void FakeArchiverTest::archiveNeverWritten()
+{
+    const JobArgs args = argsFor(QStringLiteral("noarchive"), QStringLiteral("noarchive"));
+    const JobRun run = runJob(args);
+    QVERIFY(run.failed());
+    QCOMPARE(run.log.last(), QStringLiteral("错误：压缩包未生成"));
+    QVERIFY(run.progress.isEmpty());
+    QVERIFY(!QFile::exists(args.outputDir + QStringLiteral("/app.exe")));
+}
+
+QTEST_GUILESS_MAIN(FakeArchiverTest)
+#include "tst_fakearchiver.moc"

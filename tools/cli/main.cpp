@@ -1,0 +1,244 @@
+// quillon-cli: packs a folder into one self-extracting executable with the
+// same job as the window, for scripts and CI pipelines.
+#include "worker.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#define QUILLON_ISATTY(fd) _isatty(fd)
+#define QUILLON_FILENO(f) _fileno(f)
+#else
+#include <unistd.h>
+#define QUILLON_ISATTY(fd) isatty(fd)
+#define QUILLON_FILENO(f) fileno(f)
+#endif
+
+namespace {
+
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+const char HelpText[] =
+    "Usage: quillon-cli SOURCE_FOLDER MAIN_PROGRAM OUTPUT_DIR [options]\n"
+    "\n"
+    "Packs SOURCE_FOLDER into one self-extracting Windows executable in OUTPUT_DIR,\n"
+    "named after MAIN_PROGRAM (a file inside SOURCE_FOLDER, started after unpacking).\n"
+    "\n"
+    "Options:\n"
+    "  --icon FILE        icon (.ico) for the output; default: the main program's icon\n"
+    "  --level N          compression level 0, 1, 3, 5, 7 or 9 (default 5)\n"
+    "  --method M         compression method LZMA or LZMA2 (default LZMA)\n"
+    "  --dict SIZE        dictionary size 64K, 1M, 16M, 32M or 64M (default 16M)\n"
+    "  --keep-archive     keep the intermediate 7z archive, as OUTPUT_DIR/NAME.7z\n"
+    "  -h, --help         show this help\n"
+    "\n"
+    "The job's log goes to stdout, progress to stderr. Exit status: 0 when the\n"
+    "output was written, 1 when the job failed, 2 for bad arguments.\n";
+
+void printOut(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+int usageError(const QString &message)
+{
+    const QByteArray bytes = QStringLiteral("quillon-cli: %1 (see --help)\n").arg(message).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    return ExitUsage;
+}
+
+// Shows progress on stderr: a redrawn bar on a terminal, one "NN%" line per
+// change otherwise (logs of CI runs stay readable).
+class ProgressView
+{
+public:
+    ProgressView() : m_terminal(QUILLON_ISATTY(QUILLON_FILENO(stderr)) != 0) {}
+
+    void setValue(int value)
+    {
+        if (value == m_value) {
+            return;
+        }
+        m_value = value;
+        if (m_terminal) {
+            draw();
+        } else {
+            std::fprintf(stderr, "%d%%\n", value);
+        }
+        std::fflush(stderr);
+    }
+
+    // Prints a log line without tearing the bar.
+    void log(const QString &line)
+    {
+        if (m_terminal && m_value >= 0) {
+            std::fputs("\r\033[K", stderr);
+            std::fflush(stderr);
+        }
+        printOut(line);
+        if (m_terminal && m_value >= 0) {
+            draw();
+            std::fflush(stderr);
+        }
+    }
+
+    void finish()
+    {
+        if (m_terminal && m_value >= 0) {
+            std::fputc('\n', stderr);
+            std::fflush(stderr);
+        }
+    }
+
+private:
+    void draw() const
+    {
+        constexpr int Width = 40;
+        const int filled = m_value * Width / 100;
+        QByteArray bar(Width, '-');
+        bar.fill('#', filled);
+        std::fprintf(stderr, "\r[%s] %3d%%", bar.constData(), m_value);
+    }
+
+    bool m_terminal;
+    int m_value = -1;
+};
+
+bool oneOf(const QString &value, std::initializer_list<const char *> allowed)
+{
+    for (const char *candidate : allowed) {
+        if (value == QLatin1String(candidate)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Vumo"));
+    QCoreApplication::setApplicationName(QStringLiteral("quillon-cli"));
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption icon(QStringLiteral("icon"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption level(QStringLiteral("level"), QString(), QStringLiteral("N"),
+                                   QStringLiteral("5"));
+    const QCommandLineOption method(QStringLiteral("method"), QString(), QStringLiteral("M"),
+                                    QStringLiteral("LZMA"));
+    const QCommandLineOption dict(QStringLiteral("dict"), QString(), QStringLiteral("SIZE"),
+                                  QStringLiteral("16M"));
+    const QCommandLineOption keepArchive(QStringLiteral("keep-archive"), QString());
+    parser.addOptions({help, icon, level, method, dict, keepArchive});
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        return usageError(parser.errorText());
+    }
+    if (parser.isSet(help)) {
+        std::fputs(HelpText, stdout);
+        return 0;
+    }
+    for (const QCommandLineOption *single : {&icon, &level, &method, &dict}) {
+        if (parser.values(*single).size() > 1) {
+            return usageError(
+                QStringLiteral("option --%1 given more than once").arg(single->names().last()));
+        }
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 3) {
+        return usageError(QStringLiteral("expected SOURCE_FOLDER MAIN_PROGRAM OUTPUT_DIR, got %1 "
+                                         "argument(s)")
+                              .arg(positional.size()));
+    }
+    const QString levelValue = parser.value(level);
+    if (!oneOf(levelValue, {"0", "1", "3", "5", "7", "9"})) {
+        return usageError(
+            QStringLiteral("bad --level '%1': use 0, 1, 3, 5, 7 or 9").arg(levelValue));
+    }
+    const QString methodValue = parser.value(method);
+    if (!oneOf(methodValue, {"LZMA", "LZMA2"})) {
+        return usageError(QStringLiteral("bad --method '%1': use LZMA or LZMA2").arg(methodValue));
+    }
+    const QString dictValue = parser.value(dict);
+    if (!oneOf(dictValue, {"64K", "1M", "16M", "32M", "64M"})) {
+        return usageError(
+            QStringLiteral("bad --dict '%1': use 64K, 1M, 16M, 32M or 64M").arg(dictValue));
+    }
+
+    const QString folderPath = QFileInfo(positional.at(0)).absoluteFilePath();
+    if (!QFileInfo(folderPath).isDir()) {
+        return usageError(QStringLiteral("source folder not found: %1").arg(positional.at(0)));
+    }
+    const QString mainExeName = positional.at(1);
+    if (mainExeName.isEmpty() || !QFileInfo(QDir(folderPath).filePath(mainExeName)).isFile()) {
+        return usageError(
+            QStringLiteral("main program '%1' not found in %2").arg(mainExeName, positional.at(0)));
+    }
+    if (positional.at(2).isEmpty()) {
+        return usageError(QStringLiteral("empty OUTPUT_DIR"));
+    }
+    const QString outputDir = QFileInfo(positional.at(2)).absoluteFilePath();
+    if (QFileInfo::exists(outputDir) && !QFileInfo(outputDir).isDir()) {
+        return usageError(
+            QStringLiteral("output path is not a directory: %1").arg(positional.at(2)));
+    }
+    QString iconPath;
+    if (parser.isSet(icon)) {
+        iconPath = QFileInfo(parser.value(icon)).absoluteFilePath();
+        if (!QFileInfo(iconPath).isFile()) {
+            return usageError(QStringLiteral("icon file not found: %1").arg(parser.value(icon)));
+        }
+    }
+
+    // The archive lives in a work directory of our own, removed at exit.
+    QTemporaryDir workDir(QDir::tempPath() + QStringLiteral("/Quillon_cli_XXXXXX"));
+    if (!workDir.isValid()) {
+        std::fprintf(stderr, "quillon-cli: cannot create a temporary work directory: %s\n",
+                     qPrintable(workDir.errorString()));
+        return ExitFailed;
+    }
+    const QString archivePath = workDir.filePath(QStringLiteral("temp.7z"));
+    const bool keep = parser.isSet(keepArchive);
+
+    ProgressView progress;
+    bool success = false;
+    Worker worker;
+    QObject::connect(&worker, &Worker::progressChanged, &worker,
+                     [&progress](int value) { progress.setValue(value); });
+    QObject::connect(&worker, &Worker::logMessage, &worker,
+                     [&progress](const QString &line) { progress.log(line); });
+    QObject::connect(&worker, &Worker::finished, &worker, [&success](bool ok) { success = ok; });
+    worker.createPortableApp(folderPath, archivePath, outputDir, mainExeName, iconPath, levelValue,
+                             methodValue, dictValue,
+                             keep ? QStringLiteral("0") : QStringLiteral("1"));
+    progress.finish();
+
+    if (success && keep) {
+        const QString kept = QDir(outputDir).filePath(QFileInfo(mainExeName).completeBaseName() +
+                                                      QStringLiteral(".7z"));
+        QFile::remove(kept);
+        if (!QFile::rename(archivePath, kept) && !QFile::copy(archivePath, kept)) {
+            std::fprintf(stderr, "quillon-cli: cannot keep the archive as %s\n",
+                         qPrintable(QDir::toNativeSeparators(kept)));
+            return ExitFailed;
+        }
+        printOut(QStringLiteral("archive kept: %1").arg(QDir::toNativeSeparators(kept)));
+    }
+    return success ? 0 : ExitFailed;
+}
