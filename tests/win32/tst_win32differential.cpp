@@ -1,0 +1,278 @@
+// Differential test of the resource layer: the Win32 layer (cross-built,
+// under Wine) and the portable layer (native) answer the same queries about
+// the same files, and read each other's version writes the same way.
+#include "versioninfo.h"
+#include "wine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// One file's answers: query key ("group", "image 3", ...) -> value.
+using Answers = QMap<QString, QString>;
+
+QList<Answers> parseReport(const QByteArray &output, QString *error)
+{
+    QList<Answers> reports;
+    bool ended = false;
+    for (const QByteArray &raw : output.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty()) {
+            continue;
+        }
+        if (line == QLatin1String("end")) {
+            ended = true;
+            break;
+        }
+        if (line.startsWith(QLatin1String("file "))) {
+            reports.append(Answers());
+            continue;
+        }
+        if (reports.isEmpty()) {
+            continue; // noise before the first block
+        }
+        QString key = line.section(QLatin1Char(' '), 0, 0);
+        QString value = line.section(QLatin1Char(' '), 1);
+        if (key == QLatin1String("image")) {
+            key = line.section(QLatin1Char(' '), 0, 1);
+            value = line.section(QLatin1Char(' '), 2);
+        }
+        reports.last().insert(key, value);
+    }
+    if (!ended) {
+        *error = QStringLiteral("the probe's report has no end:\n") + QString::fromUtf8(output);
+    }
+    return reports;
+}
+
+bool writeList(const QString &path, const QStringList &files)
+{
+    QFile list(path);
+    return list.open(QIODevice::WriteOnly) &&
+           list.write(files.join(QLatin1Char('\n')).toUtf8() + '\n') > 0;
+}
+
+// Where the two layers may answer differently, and why. Anything not listed
+// here must agree. The resource copy (group, images, ICO) has no entry: it
+// agrees byte for byte on every file.
+QString knownDifference(const QString &key, const Answers &portable, const Answers &win32)
+{
+    const QString p = portable.value(key);
+    const QString w = win32.value(key);
+    if (key == QLatin1String("large-pixels")) {
+        return QStringLiteral("GDI draws the icon through its mask onto the opaque-white "
+                              "bitmap, so the bitmap holds composited colours; the portable "
+                              "layer hands over the chosen image's own pixels and alpha");
+    }
+    if (key == QLatin1String("large") && p.startsWith(QLatin1String("ok ")) &&
+        w == QLatin1String("ok 32x32 pixels=1")) {
+        return QStringLiteral("the shell scales the large icon to the system's 32x32; the "
+                              "portable layer keeps the image nearest 32x32 at its own size");
+    }
+    if (key == QLatin1String("large") && p.startsWith(QLatin1String("no-icon-info")) &&
+        w == QLatin1String("ok 32x32 pixels=1")) {
+        return QStringLiteral("Wine gives a monochrome icon a colour bitmap; Windows gives "
+                              "none, as the portable layer reports");
+    }
+    const bool unreadable = portable.value(QStringLiteral("loaded")) == QLatin1String("0") &&
+                            win32.value(QStringLiteral("icons")) == QLatin1String("-1 first=0");
+    if (unreadable && key == QLatin1String("icons") && p == QLatin1String("0 first=0")) {
+        return QStringLiteral("Wine's ExtractIconExW counts -1 (UINT_MAX) for a file it cannot "
+                              "read; both mean no usable icon");
+    }
+    if (unreadable && key == QLatin1String("large") && p.startsWith(QLatin1String("no-icon ")) &&
+        w.startsWith(QLatin1String("no-icon-info "))) {
+        return QStringLiteral("Wine's ExtractIconExW reports one icon for a file it cannot "
+                              "read; both end without a picture");
+    }
+    const QString pt = portable.value(QStringLiteral("version-translation"));
+    const QString wt = win32.value(QStringLiteral("version-translation"));
+    if ((key == QLatin1String("version-translation") ||
+         key == QLatin1String("version-description")) &&
+        pt != wt && wt.startsWith(QLatin1String("09"))) {
+        return QStringLiteral("a version resource in several languages: Windows picks by its "
+                              "language fallback (neutral, user language, English), the "
+                              "portable layer takes the first language stored");
+    }
+    return {};
+}
+
+QString describe(const Answers &answers)
+{
+    QStringList lines;
+    for (auto it = answers.begin(); it != answers.end(); ++it) {
+        lines << it.key() + QLatin1Char(' ') + it.value();
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Compares two answer sets; returns the differences nobody explained.
+QStringList unexplained(const Answers &portable, const Answers &win32)
+{
+    QStringList keys = portable.keys() + win32.keys();
+    keys.removeDuplicates();
+    QStringList problems;
+    for (const QString &key : keys) {
+        const QString p = portable.value(key, QStringLiteral("<absent>"));
+        const QString w = win32.value(key, QStringLiteral("<absent>"));
+        if (p != w && knownDifference(key, portable, win32).isEmpty()) {
+            problems << QStringLiteral("%1: portable \"%2\", win32 \"%3\"").arg(key, p, w);
+        }
+    }
+    return problems;
+}
+
+} // namespace
+
+class TestWin32Differential : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void readsAgree_data();
+    void readsAgree();
+
+private:
+    // Runs both probes on the same files (host paths).
+    bool readBoth(const QStringList &files, QList<Answers> &portable, QList<Answers> &win32,
+                  QString *error);
+    QString toWindows(const QString &hostPath);
+
+    QTemporaryDir m_work;
+    QMap<QString, QString> m_windowsDirs; // host directory -> "Z:\..."
+    QStringList m_corpus;
+    QStringList m_noShell; // files the shell's icon calls are not made on
+    QList<Answers> m_portable;
+    QList<Answers> m_win32;
+};
+
+QString TestWin32Differential::toWindows(const QString &hostPath)
+{
+    const QString dir = QFileInfo(hostPath).absolutePath();
+    if (!m_windowsDirs.contains(dir)) {
+        m_windowsDirs.insert(dir, winetest::windowsPath(dir));
+    }
+    return m_windowsDirs.value(dir) + QLatin1Char('\\') + QFileInfo(hostPath).fileName();
+}
+
+bool TestWin32Differential::readBoth(const QStringList &files, QList<Answers> &portable,
+                                     QList<Answers> &win32, QString *error)
+{
+    const QString hostList = m_work.filePath(QStringLiteral("host-list.txt"));
+    const QString windowsList = m_work.filePath(QStringLiteral("windows-list.txt"));
+    QStringList hostFiles;
+    QStringList windowsFiles;
+    for (const QString &file : files) {
+        const QString prefix = m_noShell.contains(file) ? QStringLiteral("?") : QString();
+        hostFiles << prefix + file;
+        windowsFiles << prefix + toWindows(file);
+    }
+    if (!writeList(hostList, hostFiles) || !writeList(windowsList, windowsFiles)) {
+        *error = QStringLiteral("cannot write the file lists");
+        return false;
+    }
+
+    QProcess native;
+    native.start(QStringLiteral(QUILLON_PORTABLE_PROBE), {QStringLiteral("read"), hostList});
+    if (!native.waitForFinished(120000) || native.exitCode() != 0) {
+        *error = QStringLiteral("the portable probe failed: ") +
+                 QString::fromUtf8(native.readAllStandardError());
+        return false;
+    }
+    portable = parseReport(native.readAllStandardOutput(), error);
+
+    const winetest::RunResult run =
+        winetest::run(QStringLiteral(QUILLON_WIN32_PROBE),
+                      {QStringLiteral("read"), toWindows(windowsList)}, m_work.path(), 120000);
+    if (!run.finished || run.exitCode != 0) {
+        *error =
+            QStringLiteral("the Win32 probe failed under Wine (finished %1, exit code %2); its "
+                           "output ends: %3")
+                .arg(run.finished)
+                .arg(run.exitCode)
+                .arg(QString::fromUtf8(run.output.right(1500)));
+        return false;
+    }
+    win32 = parseReport(run.output, error);
+    if (error->isEmpty() && (portable.size() != files.size() || win32.size() != files.size())) {
+        *error = QStringLiteral("reports for %1 files, expected %2 (portable) and %3 (win32)")
+                     .arg(files.size())
+                     .arg(portable.size())
+                     .arg(win32.size());
+    }
+    return error->isEmpty();
+}
+
+void TestWin32Differential::initTestCase()
+{
+    QVERIFY(m_work.isValid());
+    QString error;
+    QVERIFY2(winetest::ensurePrefix(&error), qPrintable(error));
+
+    // Our own fixtures, files that are no executable, our module, Wine's programs.
+    const QDir fixtures(QStringLiteral(QUILLON_WIN32_FIXTURES));
+    for (const QString &name : fixtures.entryList({QStringLiteral("*.exe")}, QDir::Files)) {
+        m_corpus << fixtures.filePath(name);
+    }
+    QVERIFY2(m_corpus.size() >= 8, "the corpus fixtures were not built");
+
+    QFile multi(fixtures.filePath(QStringLiteral("multi.exe")));
+    QVERIFY(multi.open(QIODevice::ReadOnly));
+    const QByteArray multiBytes = multi.readAll();
+    const QList<QPair<QString, QByteArray>> odd = {
+        {QStringLiteral("text.exe"), QByteArray("this is not an executable\n")},
+        {QStringLiteral("empty.exe"), QByteArray()},
+        {QStringLiteral("truncated.exe"), multiBytes.left(1024)},
+    };
+    for (const auto &file : odd) {
+        QFile out(m_work.filePath(file.first));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file.second);
+        m_corpus << out.fileName();
+    }
+    // Wine 8's ExtractIconExW takes a page fault on this one; Windows does not.
+    m_noShell << m_work.filePath(QStringLiteral("truncated.exe"));
+    m_corpus << m_work.filePath(QStringLiteral("missing.exe"));
+
+    const QString module = QStringLiteral(QUILLON_SFX_MODULE);
+    if (!module.isEmpty() && QFileInfo::exists(module)) {
+        m_corpus << module;
+    }
+    const QDir winePrograms(QStringLiteral(QUILLON_WINE_PROGRAMS));
+    for (const QString &name : winePrograms.entryList(QDir::Files, QDir::Name)) {
+        // WINEDLLOVERRIDES disables these two, and Wine's loader then refuses
+        // them even as data files.
+        if (name != QLatin1String("mscoree.dll") && name != QLatin1String("mshtml.dll")) {
+            m_corpus << winePrograms.filePath(name);
+        }
+    }
+
+    QVERIFY2(readBoth(m_corpus, m_portable, m_win32, &error), qPrintable(error));
+}
+
+void TestWin32Differential::readsAgree_data()
+{
+    QTest::addColumn<int>("index");
+    for (int i = 0; i < m_corpus.size(); ++i) {
+        QTest::newRow(qPrintable(QFileInfo(m_corpus.at(i)).fileName())) << i;
+    }
+}
+
+void TestWin32Differential::readsAgree()
+{
+    QFETCH(int, index);
+    const QStringList problems = unexplained(m_portable.at(index), m_win32.at(index));
+    QVERIFY2(problems.isEmpty(),
+             qPrintable(problems.join(QLatin1Char('\n')) + QStringLiteral("\n--- win32:\n") +
+                        describe(m_win32.at(index))));
+}
+
+QTEST_GUILESS_MAIN(TestWin32Differential)
+#include "tst_win32differential.moc"
