@@ -18,6 +18,7 @@ class Worker;
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
+    friend class GuiTestProbe;
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);

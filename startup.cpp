@@ -10,6 +10,9 @@ namespace quillon {
 
 namespace {
 
+// Diagnostics go to the "default" category without file, line or function.
+QMessageLogger logger() { return QMessageLogger(nullptr, 0, nullptr, "default"); }
+
 void showFallbackNotice()
 {
     // Fixed texts: no translator is installed yet.
@@ -24,22 +27,22 @@ void showFallbackNotice()
 bool applyApplicationStyleSheet(const QString &bundleRoot, const QString &sheetPath)
 {
     if (!QFile::exists(bundleRoot)) {
-        QMessageLogger().critical().noquote() << "资源系统未初始化！";
+        logger().critical().noquote() << "资源系统未初始化！";
         showFallbackNotice();
         return false;
     }
 
     QFile file(sheetPath);
     if (!file.open(QIODevice::ReadOnly)) {
-        QMessageLogger().critical().noquote() << "无法打开样式表:" << file.errorString();
-        QMessageLogger().critical().noquote() << "当前工作目录:" << QDir::currentPath();
+        logger().critical().noquote() << "无法打开样式表:" << file.errorString();
+        logger().critical().noquote() << "当前工作目录:" << QDir::currentPath();
         showFallbackNotice();
         return false;
     }
     const QString styleSheet = QString::fromUtf8(file.readAll());
     file.close();
     if (styleSheet.isEmpty()) {
-        QMessageLogger().warning().noquote() << "样式表为空！";
+        logger().warning().noquote() << "样式表为空！";
         showFallbackNotice();
         return false;
     }

@@ -1,0 +1,168 @@
+// A real job started from the window: the product's bundle (the real 7-Zip
+// archiver, our self-extractor module and resource editor) on a small folder.
+#include "guitest.h"
+#include "worker.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestJob : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir tmp;
+    QString source;
+
+    struct Outcome {
+        QStringList logLines;
+        QStringList workerLines;
+        QList<int> progress;
+        QList<SeenDialog> boxes;
+        bool idleWhenBoxShown = false;
+        int progressWhenBoxShown = -1;
+    };
+
+    // Starts a job from the filled form and waits for its closing box.
+    void runJob(MainWindow &window, Outcome &outcome)
+    {
+        GuiTestProbe probe(&window);
+        Ui::MainWindow *ui = probe.ui();
+        QSignalSpy workerLog(probe.worker(), &Worker::logMessage);
+        QObject::connect(ui->progressBar, &QProgressBar::valueChanged, ui->progressBar,
+                         [&outcome](int value) { outcome.progress << value; });
+        ModalDriver driver;
+        driver.push([&outcome, &probe](QWidget *box) {
+            outcome.idleWhenBoxShown =
+                !probe.isProcessing() && probe.ui()->startButton->isEnabled() &&
+                probe.ui()->resetButton->isEnabled() && probe.ui()->advancedTabButton->isEnabled();
+            outcome.progressWhenBoxShown = probe.ui()->progressBar->value();
+            qobject_cast<QMessageBox *>(box)->button(QMessageBox::Ok)->click();
+        });
+
+        QVERIFY(QMetaObject::invokeMethod(&window, "on_startButton_clicked"));
+        // Handed over: the job buttons are off until the worker finishes.
+        QVERIFY(probe.isProcessing());
+        QVERIFY(!ui->startButton->isEnabled());
+        QVERIFY(!ui->menuButton->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!driver.seen.isEmpty() && driver.pending() == 0, 240000);
+        QCoreApplication::processEvents();
+
+        outcome.logLines = ui->logTextEdit->toPlainText().split(QLatin1Char('\n'));
+        for (const QList<QVariant> &args : workerLog) {
+            outcome.workerLines << args.at(0).toString();
+        }
+        outcome.boxes = driver.seen;
+    }
+
+    void fillForm(MainWindow &window, const QString &output, bool cleanup)
+    {
+        Ui::MainWindow *ui = GuiTestProbe(&window).ui();
+        ui->folderLineEdit->setText(source);
+        GuiTestProbe(&window).populateMainExeList(source);
+        ui->mainExeComboBox->setCurrentIndex(ui->mainExeComboBox->findText("tool.exe"));
+        ui->outputLineEdit->setText(output);
+        ui->cmbCompression->setCurrentIndex(1);
+        ui->chkCleanup->setChecked(cleanup);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(tmp.isValid());
+        source = tmp.filePath(QStringLiteral("Tool"));
+        // The main program: a copy of a real Windows program of ours.
+        QVERIFY(QDir().mkpath(source));
+        QVERIFY(QFile::copy(QStringLiteral(QUILLON_TEST_MAIN_PROGRAM),
+                            source + QStringLiteral("/tool.exe")));
+        QVERIFY(writeFile(source + QStringLiteral("/data/readme.txt"), "hello\n"));
+        QVERIFY(writeFile(source + QStringLiteral("/data/<i>markup.txt"), "x"));
+    }
+
+    void init() { isolateSettings(); }
+
+    void successfulJob_data()
+    {
+        QTest::addColumn<bool>("cleanup");
+        QTest::newRow("archive removed") << true;
+        QTest::newRow("archive kept") << false;
+    }
+
+    void successfulJob()
+    {
+        QFETCH(bool, cleanup);
+        const QString output = tmp.filePath(cleanup ? QStringLiteral("out-clean")
+                                                    : QStringLiteral("out-keep"));
+        QVERIFY(QDir().mkpath(output));
+        MainWindow window;
+        window.show();
+        fillForm(window, output, cleanup);
+        const QString archive = GuiTestProbe(&window).tempWorkDir() + QStringLiteral("/temp.7z");
+
+        Outcome outcome;
+        runJob(window, outcome);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QCOMPARE(outcome.boxes.size(), 1);
+        if (outcome.boxes[0].title != QStringLiteral("完成")) {
+            qWarning().noquote() << outcome.logLines.join(QLatin1Char('\n'));
+        }
+        QCOMPARE(outcome.boxes[0].title, QStringLiteral("完成"));
+        QCOMPARE(outcome.boxes[0].text, QStringLiteral("便携应用创建成功！"));
+        QVERIFY(outcome.idleWhenBoxShown);
+        QCOMPARE(outcome.progressWhenBoxShown, 100);
+        QVERIFY(!outcome.progress.isEmpty());
+        QCOMPARE(outcome.progress.last(), 100);
+        QVERIFY(std::is_sorted(outcome.progress.cbegin(), outcome.progress.cend()));
+
+        // The five lines of the window, then every worker line in its order.
+        const QStringList header{QStringLiteral("调试信息:"),
+                                 QStringLiteral("源文件夹: %1").arg(source),
+                                 QStringLiteral("主程序: tool.exe"),
+                                 QStringLiteral("输出目录: %1").arg(output),
+                                 QStringLiteral("图标路径: ")};
+        QCOMPARE(outcome.logLines.mid(0, 5), header);
+        QVERIFY(!outcome.workerLines.isEmpty());
+        QCOMPARE(outcome.logLines.mid(5), outcome.workerLines);
+
+        QFile produced(output + QStringLiteral("/tool.exe"));
+        QVERIFY(produced.open(QIODevice::ReadOnly));
+        QCOMPARE(produced.read(2), QByteArray("MZ"));
+        QVERIFY(produced.size() > QFileInfo(source + QStringLiteral("/tool.exe")).size());
+        QCOMPARE(QFile::exists(archive), !cleanup);
+    }
+
+    void failingJob()
+    {
+        // The output file's name is taken by a directory: the job fails when
+        // it writes the executable.
+        const QString output = tmp.filePath(QStringLiteral("out-blocked"));
+        QVERIFY(QDir().mkpath(output + QStringLiteral("/tool.exe/inside")));
+        MainWindow window;
+        window.show();
+        fillForm(window, output, true);
+
+        Outcome outcome;
+        runJob(window, outcome);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QCOMPARE(outcome.boxes.size(), 1);
+        QCOMPARE(outcome.boxes[0].title, QStringLiteral("创建失败"));
+        QCOMPARE(outcome.boxes[0].text, QStringLiteral("便携应用创建失败，请查看日志了解详情。"));
+        QVERIFY(outcome.idleWhenBoxShown);
+        QVERIFY(!outcome.workerLines.isEmpty());
+        QCOMPARE(outcome.logLines.mid(5), outcome.workerLines);
+        QVERIFY2(std::any_of(outcome.workerLines.cbegin(), outcome.workerLines.cend(),
+                             [](const QString &line) {
+                                 return line.startsWith(QStringLiteral("错误："));
+                             }),
+                 qPrintable(outcome.workerLines.join(QLatin1Char('\n'))));
+        QVERIFY(QFileInfo(output + QStringLiteral("/tool.exe")).isDir());
+    }
+};
+
+QTEST_MAIN(TestJob)
+#include "tst_job.moc"
