@@ -1,4 +1,4 @@
-// Windows platform layer and entry point of the self-extractor module.
+// Windows platform layer of the self-extractor module.
 // Wide-character calls and "\\?\" long paths throughout.
 #ifndef UNICODE
 #define UNICODE
@@ -14,15 +14,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-
-// The default handler demangles type names for its message: 45 KB of code a
-// GUI program without a console never shows.
-namespace __gnu_cxx {
-void __verbose_terminate_handler()
-{
-    std::abort();
-}
-} // namespace __gnu_cxx
 
 namespace quillon::sfx {
 namespace {
@@ -67,15 +58,33 @@ std::wstring longPath(const std::wstring &path)
     return L"\\\\?\\" + full;
 }
 
-// The form without "\\?\" for calls that do not take it, when it fits.
+// A form of `path` for calls limited to MAX_PATH (process start, working
+// directory): without "\\?\" when it fits, else its 8.3 short form when that
+// fits, else the long form as it is.
 std::wstring plainPath(const std::wstring &path)
 {
-    std::wstring plain = path;
-    if (plain.rfind(L"\\\\?\\UNC\\", 0) == 0)
-        plain = L"\\\\" + plain.substr(8);
-    else if (plain.rfind(L"\\\\?\\", 0) == 0)
-        plain = plain.substr(4);
-    return plain.size() < MAX_PATH - 12 ? plain : path;
+    const auto strip = [](const std::wstring &p) {
+        if (p.rfind(L"\\\\?\\UNC\\", 0) == 0)
+            return L"\\\\" + p.substr(8);
+        if (p.rfind(L"\\\\?\\", 0) == 0)
+            return p.substr(4);
+        return p;
+    };
+    const std::wstring plain = strip(path);
+    if (plain.size() < MAX_PATH - 12)
+        return plain;
+    const DWORD need = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (need) {
+        std::wstring buffer(need, L'\0');
+        const DWORD got = GetShortPathNameW(path.c_str(), buffer.data(), need);
+        if (got && got < need) {
+            buffer.resize(got);
+            const std::wstring shortPlain = strip(buffer);
+            if (shortPlain.size() < MAX_PATH - 12)
+                return shortPlain;
+        }
+    }
+    return path;
 }
 
 std::wstring childPath(const std::wstring &root, const std::string &relative)
@@ -353,16 +362,6 @@ void writeStderr(const std::string &text)
     WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
 }
 
-bool environmentFlag(const wchar_t *name, std::wstring &value)
-{
-    wchar_t buffer[1024];
-    const DWORD len = GetEnvironmentVariableW(name, buffer, 1024);
-    if (len == 0 || len >= 1024)
-        return false;
-    value.assign(buffer, len);
-    return value != L"0";
-}
-
 } // namespace
 
 namespace platform {
@@ -551,46 +550,3 @@ void writeTrace(const Context &ctx, const std::string &line)
 
 } // namespace platform
 } // namespace quillon::sfx
-
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
-{
-    using namespace quillon::sfx;
-    // First of all: load DLLs from the system directory only, never from the
-    // folder the output was downloaded to.
-    if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
-        using SetDefaultDllDirectoriesFn = BOOL(WINAPI *)(DWORD);
-        const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-            reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-        if (setDefault)
-            setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
-    SetDllDirectoryW(L"");
-
-    Context ctx;
-    std::wstring value;
-    if (environmentFlag(L"QUILLON_SFX_TRACE", value)) {
-        ctx.trace = true;
-        if (value != L"1")
-            ctx.traceFile = value;
-    }
-    ctx.noUi = environmentFlag(L"QUILLON_SFX_NOUI", value);
-
-    std::wstring self(MAX_PATH, L'\0');
-    while (true) {
-        const DWORD len = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
-        if (len == 0) {
-            self.clear();
-            break;
-        }
-        if (len < self.size()) {
-            self.resize(len);
-            break;
-        }
-        if (self.size() > 32768)
-            break;
-        self.resize(self.size() * 2);
-    }
-    ctx.ownPath = self;
-    ctx.argumentTail = commandLineTail(GetCommandLineW());
-    return run(ctx);
-}

@@ -23,6 +23,7 @@ configure_file(${qsfx_dir}/module.rc.in ${CMAKE_CURRENT_BINARY_DIR}/module.rc @O
 
 add_executable(quillon_sfx_module_exe WIN32
     ${qsfx_dir}/launcher.h ${qsfx_dir}/launcher_common.cpp ${qsfx_dir}/launcher_win.cpp
+    ${qsfx_dir}/main_win.cpp
     ${QUILLON_7Z_SOURCES} ${qsfx_payload} ${CMAKE_CURRENT_BINARY_DIR}/module.rc)
 set_target_properties(quillon_sfx_module_exe PROPERTIES
     OUTPUT_NAME ${QSFX_OUTPUT_NAME}

@@ -315,6 +315,10 @@ class WineBase(unittest.TestCase):
 
 
 def make_app(folder):
+    deep = os.path.join(folder, "deep", "d" * 60, "e" * 60)
+    os.makedirs(deep)
+    with open(os.path.join(deep, "f" * 60 + ".txt"), "w") as f:
+        f.write("far away")
     os.makedirs(os.path.join(folder, "data"))
     shutil.copy(ENV["QSFX_TESTPROG"], os.path.join(folder, "app.exe"))
     with open(os.path.join(folder, "data", "input.txt"), "w") as f:
@@ -371,6 +375,41 @@ class WineTests(WineBase):
                 self.assertIn(words, message)
                 self.assertFalse(os.path.exists(self.report), "the program was not started")
                 self.assertEqual(self.leftovers(), [])
+
+    def reg_query(self, name):
+        out = run_wine(["reg", "query", r"HKCU\Environment", "/v", name], self.env, 60)
+        for line in out.stdout.decode("utf-8", "replace").splitlines():
+            parts = line.split(None, 2)
+            if len(parts) == 3 and parts[0] == name and parts[1].startswith("REG_"):
+                return parts[1], parts[2]
+        return None
+
+    def reg_set(self, name, saved):
+        if saved is None:
+            run_wine(["reg", "delete", r"HKCU\Environment", "/v", name, "/f"], self.env, 60)
+        else:
+            run_wine(["reg", "add", r"HKCU\Environment", "/v", name, "/t", saved[0], "/d",
+                      saved[1], "/f"], self.env, 60)
+
+    def test_non_ascii_deep_temp_folder(self):
+        # A user name with non-ASCII letters and a deep profile path: every
+        # path the launcher builds must survive wide-character calls, and the
+        # fixture's deepest file lies beyond MAX_PATH once extracted there.
+        temp = fresh_dir(type(self).__name__, "tmp-\u00fcser-\u4e2d\u6587-" + "x" * 40, "y" * 40)
+        saved = {name: self.reg_query(name) for name in ("TEMP", "TMP")}
+        try:
+            for name in saved:
+                self.reg_set(name, ("REG_SZ", to_windows(temp)))
+            result = self.run_output(self.output, ["\u00e9"], {"QSFX_TEST_EXIT": "5"})
+        finally:
+            for name, value in saved.items():
+                self.reg_set(name, value)
+        self.assertEqual(result.returncode, 5, result.stderr.decode(errors="replace"))
+        report = parse_report(self.report)
+        self.assertEqual(report["data"], "payload-data")
+        self.assertEqual(report["arg"], ["\u00e9"])
+        self.assertTrue(report["cwd"].startswith(to_windows(temp) + "\\qsfx-"), report["cwd"])
+        self.assertEqual(os.listdir(temp), [], "extraction folder removed")
 
     def test_signed_output_still_runs(self):
         keys = fresh_dir(type(self).__name__, "signing")
