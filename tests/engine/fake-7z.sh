@@ -4,6 +4,7 @@
 #   size:N      write an archive of exactly N bytes, exit 0
 #   fail:CODE   write part of an archive, print an error, exit CODE
 #   noarchive   print success but write nothing, exit 0
+#   killed      write part of an archive, then die by a signal
 archive="$3"
 mode=""
 for arg in "$@"; do
@@ -27,6 +28,10 @@ fail:*)
 noarchive)
     echo "Everything is Ok"
     exit 0
+    ;;
+killed)
+    printf 'partial' >"$archive"
+    kill -KILL $$
     ;;
 esac
 echo "fake-7z: unknown mode '$mode'" >&2

@@ -34,13 +34,13 @@ QStringList withoutIconStep(const QStringList &log)
     QStringList kept;
     bool inStep = false;
     for (const QString &line : log) {
-        if (line == QLatin1String("SFX模块写入成功")) {
+        if (line == QStringLiteral("SFX模块写入成功")) {
             inStep = false;
         }
         if (!inStep) {
             kept << line;
         }
-        if (line.startsWith(QLatin1String("压缩包创建成功，大小: "))) {
+        if (line.startsWith(QStringLiteral("压缩包创建成功，大小: "))) {
             inStep = true;
         }
     }

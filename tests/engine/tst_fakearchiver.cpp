@@ -20,6 +20,7 @@ private slots:
     void exitCodeFails_data();
     void exitCodeFails();
     void archiveNeverWritten();
+    void archiverKilled();
 
 private:
     JobArgs argsFor(const QString &name, const QString &mode);
@@ -71,7 +72,7 @@ void FakeArchiverTest::progressPlan()
     const qint64 moduleSize = readFile(QStringLiteral(ENGINE_FAKE_MODULE)).size();
     const QString output = args.outputDir + QStringLiteral("/app.exe");
     QCOMPARE(QFileInfo(output).size(), moduleSize + blockSize + size);
-    const QStringList tail = withoutIconStep(run.log).mid(withoutIconStep(run.log).size() - 5);
+    const QStringList tail = run.log.mid(run.log.size() - 4);
     QCOMPARE(tail.at(0), QStringLiteral("准备写入压缩包数据，大小: %1 字节").arg(size));
     QCOMPARE(tail.at(1), QStringLiteral("压缩包数据写入完成，共写入: %1 字节").arg(size));
 }
@@ -110,6 +111,18 @@ void FakeArchiverTest::archiveNeverWritten()
     QVERIFY(run.failed());
     QCOMPARE(run.log.last(), QStringLiteral("错误：压缩包未生成"));
     QVERIFY(run.progress.isEmpty());
+    QVERIFY(!QFile::exists(args.outputDir + QStringLiteral("/app.exe")));
+}
+
+void FakeArchiverTest::archiverKilled()
+{
+    // A crash is never taken for success, whatever is left on disk.
+    const JobArgs args = argsFor(QStringLiteral("killed"), QStringLiteral("killed"));
+    const JobRun run = runJob(args);
+    QVERIFY(run.failed());
+    QVERIFY(run.log.last().startsWith(QStringLiteral("7z退出代码: ")));
+    QVERIFY(run.log.last() != QStringLiteral("7z退出代码: 0"));
+    QVERIFY(!QFile::exists(args.archive));
     QVERIFY(!QFile::exists(args.outputDir + QStringLiteral("/app.exe")));
 }
 

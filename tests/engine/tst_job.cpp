@@ -36,7 +36,7 @@ QStringList engineLines(const QStringList &log)
         if (!inArchiver) {
             kept << line;
         }
-        if (line == QLatin1String("7z进程已启动，开始压缩...")) {
+        if (line == QStringLiteral("7z进程已启动，开始压缩...")) {
             inArchiver = true;
         }
     }
@@ -193,6 +193,9 @@ void JobTest::outputIsModuleBlockArchive()
                     QStringLiteral("压缩包数据写入完成，共写入: %1 字节").arg(archive.size()),
                     QStringLiteral("成功创建便携应用！最终文件大小: %1 字节").arg(output.size()),
                     QStringLiteral("输出文件: %1").arg(QDir::toNativeSeparators(outputPath))};
+    if (engineLines(run.log) != expected) {
+        qWarning().noquote() << run.log.join(QLatin1Char('\n'));
+    }
     QCOMPARE(engineLines(run.log), expected);
     QCOMPARE(args7z.at(3), args.folder + QStringLiteral("/*"));
 

@@ -54,7 +54,7 @@ void JobTextTest::parser_data()
         << QList<QByteArray>{"50%", "20% then 90%"} << QList<int>{22, -1}
         << QStringList{QString(), "20% then 90%"};
     QTest::newRow("0% at start gives nothing, 1% gives 0")
-        << QList<QByteArray>{"0%", "1%"} << QList<int>{-1, 0} << QStringList{"0%", QString()};
+        << QList<QByteArray>{"0%", "1%"} << QList<int>{-1, 0} << QStringList{QString(), QString()};
     QTest::newRow("same value trimmed not logged, lower value logged")
         << QList<QByteArray>{"35%", "  35%\r\n", "40%", " 35% "} << QList<int>{15, -1, 18, -1}
         << QStringList{QString(), QString(), QString(), "35%"};
@@ -64,7 +64,7 @@ void JobTextTest::parser_data()
                                  << QStringList{QString()};
     QTest::newRow("text with percentage logged whole, control characters kept")
         << QList<QByteArray>{"\b\b 12% 3 + a.txt\n"} << QList<int>{5}
-        << QStringList{"12% 3 + a.txt"};
+        << QStringList{"\b\b 12% 3 + a.txt"};
     QTest::newRow("backspaces inside are kept")
         << QList<QByteArray>{"5%\b\b\b\b 9%"} << QList<int>{2} << QStringList{"5%\b\b\b\b 9%"};
     QTest::newRow("plain text, UTF-8") << QList<QByteArray>{"Everything is Ok 完成\n"}
