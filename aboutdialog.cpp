@@ -9,7 +9,7 @@ namespace {
 const char *const fallbackVersion = "1.0.7.01";
 const char *const websiteAddress = "https://morvane.example";
 // The rights notice reads the same in every interface language.
-const char *const copyrightNotice = "Copyright \u00a9 2026 Morvane. All rights reserved.";
+const char *const copyrightNotice = "\u00a9 2026 Morvane. All rights reserved.";
 } // namespace
 
 AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(new Ui::AboutDialog)

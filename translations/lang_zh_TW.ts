@@ -24,16 +24,16 @@
         <translation>&lt;a href=&quot;https://morvane.example&quot;&gt;https://morvane.example&lt;/a&gt;</translation>
     </message>
     <message>
-        <source>Copyright © 2026 Morvane. All rights reserved.</source>
-        <translation>Copyright © 2026 Morvane. All rights reserved.</translation>
-    </message>
-    <message>
         <source>版本: %1</source>
         <translation>版本: %1</translation>
     </message>
     <message>
         <source>访问官方网站 %1</source>
         <translation>造訪官方網站 %1</translation>
+    </message>
+    <message>
+        <source>© 2026 Morvane. All rights reserved.</source>
+        <translation>© 2026 Morvane. All rights reserved.</translation>
     </message>
 </context>
 <context>

@@ -10,7 +10,7 @@
 namespace {
 
 const QString website = QStringLiteral("https://morvane.example");
-const QString copyright = QStringLiteral("Copyright © 2026 Morvane. All rights reserved.");
+const QString copyright = QStringLiteral("© 2026 Morvane. All rights reserved.");
 
 QLabel *label(AboutDialog &dialog, const char *name)
 {
