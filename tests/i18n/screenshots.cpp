@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 #include <functional>
@@ -86,6 +87,12 @@ int main(int argc, char *argv[])
         }
         QTest::qWait(200);
         ok = save(&window, out.filePath(QStringLiteral("window_%1.png").arg(code))) && ok;
+        if (auto *advanced = window.findChild<QToolButton *>(QStringLiteral("advancedTabButton"))) {
+            advanced->click();
+            QTest::qWait(100);
+            ok = save(&window, out.filePath(QStringLiteral("window_%1_advanced.png").arg(code))) &&
+                 ok;
+        }
 
         auto *button = window.findChild<QPushButton *>(QStringLiteral("menuButton"));
         ok = saveModal(
