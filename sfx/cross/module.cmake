@@ -2,20 +2,9 @@
 # Expects QUILLON_SOURCE_DIR, QSFX_ICON_FILE, QSFX_VERSION, QSFX_OUTPUT_NAME.
 set(qsfx_dir ${QUILLON_SOURCE_DIR}/sfx)
 
-# The 7z reader's sources; the reader lists them itself when it can.
-if(EXISTS ${qsfx_dir}/sevenzip/sources.cmake)
-    include(${qsfx_dir}/sevenzip/sources.cmake)
-    if(QUILLON_7Z_C_SOURCES)
-        set_source_files_properties(${QUILLON_7Z_C_SOURCES} PROPERTIES COMPILE_OPTIONS -w)
-    endif()
-else()
-    file(GLOB QUILLON_7Z_SOURCES CONFIGURE_DEPENDS ${qsfx_dir}/sevenzip/*.cpp)
-    list(APPEND QUILLON_7Z_SOURCES /usr/include/lzma/LzmaDec.c)
-    set(QUILLON_7Z_INCLUDE_DIRS /usr/include/lzma)
-    set_source_files_properties(/usr/include/lzma/LzmaDec.c PROPERTIES COMPILE_OPTIONS -w)
-endif()
-include(${CMAKE_CURRENT_LIST_DIR}/payload_source.cmake)
-qsfx_payload_fallback(qsfx_payload ${QUILLON_7Z_SOURCES})
+# The 7z reader's sources (QUILLON_7Z_SOURCES, _C_SOURCES, _INCLUDE_DIRS).
+include(${qsfx_dir}/sevenzip/sources.cmake)
+set_source_files_properties(${QUILLON_7Z_C_SOURCES} PROPERTIES COMPILE_OPTIONS -w)
 
 string(REPLACE "." "," QSFX_VERSION_COMMAS "${QSFX_VERSION}")
 set(QSFX_MANIFEST_FILE ${qsfx_dir}/module.manifest)
@@ -24,7 +13,7 @@ configure_file(${qsfx_dir}/module.rc.in ${CMAKE_CURRENT_BINARY_DIR}/module.rc @O
 add_executable(quillon_sfx_module_exe WIN32
     ${qsfx_dir}/launcher.h ${qsfx_dir}/launcher_common.cpp ${qsfx_dir}/launcher_win.cpp
     ${qsfx_dir}/main_win.cpp
-    ${QUILLON_7Z_SOURCES} ${qsfx_payload} ${CMAKE_CURRENT_BINARY_DIR}/module.rc)
+    ${QUILLON_7Z_SOURCES} ${CMAKE_CURRENT_BINARY_DIR}/module.rc)
 set_target_properties(quillon_sfx_module_exe PROPERTIES
     OUTPUT_NAME ${QSFX_OUTPUT_NAME}
     CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON CXX_EXTENSIONS OFF)
@@ -32,7 +21,7 @@ set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/module.rc PROPERTIES
     OBJECT_DEPENDS "${QSFX_ICON_FILE};${QSFX_MANIFEST_FILE}")
 target_include_directories(quillon_sfx_module_exe PRIVATE ${qsfx_dir} ${qsfx_dir}/sevenzip
                            ${QUILLON_SOURCE_DIR}/resedit/pe ${QUILLON_7Z_INCLUDE_DIRS})
-target_compile_definitions(quillon_sfx_module_exe PRIVATE UNICODE _UNICODE ${QUILLON_7Z_DEFINITIONS})
+target_compile_definitions(quillon_sfx_module_exe PRIVATE UNICODE _UNICODE)
 if(MINGW)
     target_compile_options(quillon_sfx_module_exe PRIVATE
         $<$<COMPILE_LANGUAGE:C,CXX>:-Os -ffunction-sections -fdata-sections -Wall -Wextra>
