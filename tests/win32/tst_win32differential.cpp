@@ -138,28 +138,32 @@ private slots:
     void initTestCase();
     void readsAgree_data();
     void readsAgree();
+    void versionWritesAgree_data();
+    void versionWritesAgree();
 
 private:
     // Runs both probes on the same files (host paths).
     bool readBoth(const QStringList &files, QList<Answers> &portable, QList<Answers> &win32,
                   QString *error);
     QString toWindows(const QString &hostPath);
+    QString writeWithPortable(const QString &target, const QString &resource);
+    QString writeWithWin32(const QString &target, const QString &resource);
 
     QTemporaryDir m_work;
-    QMap<QString, QString> m_windowsDirs; // host directory -> "Z:\..."
+    QString m_rootOnZ; // "Z:\\"
     QStringList m_corpus;
     QStringList m_noShell; // files the shell's icon calls are not made on
     QList<Answers> m_portable;
     QList<Answers> m_win32;
 };
 
+// The prefix maps drive Z: to the host's root (checked once with winepath).
 QString TestWin32Differential::toWindows(const QString &hostPath)
 {
-    const QString dir = QFileInfo(hostPath).absolutePath();
-    if (!m_windowsDirs.contains(dir)) {
-        m_windowsDirs.insert(dir, winetest::windowsPath(dir));
-    }
-    return m_windowsDirs.value(dir) + QLatin1Char('\\') + QFileInfo(hostPath).fileName();
+    return m_rootOnZ + QFileInfo(hostPath)
+                           .absoluteFilePath()
+                           .replace(QLatin1Char('/'), QLatin1Char('\\'))
+                           .mid(1);
 }
 
 bool TestWin32Differential::readBoth(const QStringList &files, QList<Answers> &portable,
@@ -215,6 +219,8 @@ void TestWin32Differential::initTestCase()
     QVERIFY(m_work.isValid());
     QString error;
     QVERIFY2(winetest::ensurePrefix(&error), qPrintable(error));
+    m_rootOnZ = winetest::windowsPath(QStringLiteral("/"));
+    QCOMPARE(m_rootOnZ, QStringLiteral("Z:\\"));
 
     // Our own fixtures, files that are no executable, our module, Wine's programs.
     const QDir fixtures(QStringLiteral(QUILLON_WIN32_FIXTURES));
@@ -272,6 +278,117 @@ void TestWin32Differential::readsAgree()
     QVERIFY2(problems.isEmpty(),
              qPrintable(problems.join(QLatin1Char('\n')) + QStringLiteral("\n--- win32:\n") +
                         describe(m_win32.at(index))));
+}
+
+QString TestWin32Differential::writeWithPortable(const QString &target, const QString &resource)
+{
+    QProcess native;
+    native.start(QStringLiteral(QUILLON_PORTABLE_PROBE),
+                 {QStringLiteral("write"), target, resource});
+    native.waitForFinished(60000);
+    return QString::fromUtf8(native.readAllStandardOutput()).trimmed();
+}
+
+QString TestWin32Differential::writeWithWin32(const QString &target, const QString &resource)
+{
+    const winetest::RunResult run = winetest::run(
+        QStringLiteral(QUILLON_WIN32_PROBE),
+        {QStringLiteral("write"), toWindows(target), toWindows(resource)}, m_work.path(), 60000);
+    for (const QByteArray &line : run.output.split('\n')) {
+        if (line.startsWith("write ")) {
+            return QString::fromUtf8(line).trimmed();
+        }
+    }
+    return QStringLiteral("no result (exit code %1): %2")
+        .arg(run.exitCode)
+        .arg(QString::fromUtf8(run.output.right(500)));
+}
+
+void TestWin32Differential::versionWritesAgree_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("portableWrite");
+    QTest::addColumn<QString>("win32Write");
+
+    const QDir fixtures(QStringLiteral(QUILLON_WIN32_FIXTURES));
+    const QString ok = QStringLiteral("write begin=1/0 update=1/0 commit=1/0");
+    QTest::newRow("several groups") << fixtures.filePath(QStringLiteral("multi.exe")) << ok << ok;
+    QTest::newRow("PE32, named groups")
+        << fixtures.filePath(QStringLiteral("named32.exe")) << ok << ok;
+    QTest::newRow("no version resource")
+        << fixtures.filePath(QStringLiteral("mono.exe")) << ok << ok;
+    QTest::newRow("version in another language")
+        << fixtures.filePath(QStringLiteral("german.exe")) << ok << ok;
+    const QString module = QStringLiteral(QUILLON_SFX_MODULE);
+    if (!module.isEmpty() && QFileInfo::exists(module)) {
+        QTest::newRow("our module") << module << ok << ok;
+    }
+    const QString notepad = QStringLiteral(QUILLON_WINE_PROGRAMS "/notepad.exe");
+    if (QFileInfo::exists(notepad)) {
+        QTest::newRow("a Wine program") << notepad << ok << ok;
+    }
+    // Wine's BeginUpdateResourceW fails without setting an error code; the
+    // portable layer answers what Windows does (file not found, bad format).
+    QTest::newRow("missing file") << QString()
+                                  << QStringLiteral("write begin=0/2 update=0/0 commit=0/0")
+                                  << QStringLiteral("write begin=0/0 update=0/0 commit=0/0");
+    QTest::newRow("not an executable") << m_work.filePath(QStringLiteral("text.exe"))
+                                       << QStringLiteral("write begin=0/193 update=0/0 commit=0/0")
+                                       << QStringLiteral("write begin=0/0 update=0/0 commit=0/0");
+}
+
+// Each layer writes the same version resource into its own copy; then both
+// layers read both copies. All four readings must agree, and the icons must
+// be what they were before the write.
+void TestWin32Differential::versionWritesAgree()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, portableWrite);
+    QFETCH(QString, win32Write);
+
+    const QString dir = m_work.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(dir));
+    const QString resource = dir + QStringLiteral("/version.bin");
+    QFile bytes(resource);
+    QVERIFY(bytes.open(QIODevice::WriteOnly));
+    bytes.write(quillon::buildVersionInfo(QStringLiteral("app.exe")));
+    bytes.close();
+
+    const QString portableCopy = dir + QStringLiteral("/by-portable.exe");
+    const QString win32Copy = dir + QStringLiteral("/by-win32.exe");
+    if (!source.isEmpty()) {
+        QVERIFY(QFile::copy(source, portableCopy));
+        QVERIFY(QFile::copy(source, win32Copy));
+    }
+
+    QCOMPARE(writeWithWin32(win32Copy, resource), win32Write);
+    QCOMPARE(writeWithPortable(portableCopy, resource), portableWrite);
+    if (!portableWrite.startsWith(QLatin1String("write begin=1"))) {
+        return;
+    }
+
+    QList<Answers> portable;
+    QList<Answers> win32;
+    QString error;
+    QVERIFY2(readBoth({source, portableCopy, win32Copy}, portable, win32, &error),
+             qPrintable(error));
+    for (int i = 1; i <= 2; ++i) {
+        const QStringList problems = unexplained(portable.at(i), win32.at(i));
+        QVERIFY2(problems.isEmpty(), qPrintable(QStringLiteral("copy written by the %1 layer:\n")
+                                                    .arg(i == 1 ? "portable" : "win32") +
+                                                problems.join(QLatin1Char('\n'))));
+    }
+    // Each layer reads the two writers' results the same way.
+    QCOMPARE(portable.at(1), portable.at(2));
+    QCOMPARE(win32.at(1), win32.at(2));
+    // The version write leaves the icons alone.
+    for (const char *key : {"group", "ico", "icons"}) {
+        QCOMPARE(win32.at(2).value(QLatin1String(key)), win32.at(0).value(QLatin1String(key)));
+        QCOMPARE(portable.at(1).value(QLatin1String(key)),
+                 portable.at(0).value(QLatin1String(key)));
+    }
+    QCOMPARE(win32.at(2).value(QStringLiteral("version-description")),
+             QStringLiteral("29 Morvane Portable Application"));
 }
 
 QTEST_GUILESS_MAIN(TestWin32Differential)

@@ -10,12 +10,12 @@ namespace winetest {
 namespace {
 
 // One server for the test's many short Wine runs instead of a start per run;
-// it ends by itself a few seconds after the last one.
+// it ends by itself half a minute after the last one.
 void keepServerRunning()
 {
     QProcess server;
     server.setProcessEnvironment(environment());
-    server.start(QStringLiteral("wineserver"), {QStringLiteral("-p5")});
+    server.start(QStringLiteral("wineserver"), {QStringLiteral("-p30")});
     server.waitForFinished(30000);
 }
 
