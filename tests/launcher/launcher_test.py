@@ -198,6 +198,31 @@ exit "${QSFX_TEST_EXIT:-0}"
                      "removed"):
             self.assertIn(step, trace)
 
+    def test_not_enough_disk_space_is_said_before_extracting(self):
+        # A 512 KiB temporary file system (a tmpfs in a user namespace) for an
+        # application of 2 MiB.
+        if not shutil.which("unshare"):
+            self.skipTest("unshare not available")
+        app = fresh_dir("host", "big-app")
+        shutil.copy(os.path.join(self.base, "app", "run.sh"), app)
+        with open(os.path.join(app, "big.bin"), "wb") as f:
+            f.write(bytes(2 * 1024 * 1024))
+        output = assemble(ENV["QSFX_HOST"], "run.sh",
+                          make_archive(app, os.path.join(self.base, "big.7z")),
+                          os.path.join(self.base, "big"))
+        small = fresh_dir("host", "small")
+        script = ('mount -t tmpfs -o size=512k tmpfs "$1" || exit 99; '
+                  'TMPDIR="$1" "$2"; code=$?; ls -A "$1"; exit $code')
+        env = dict(ENV, QSFX_TEST_REPORT=self.report)
+        result = subprocess.run(["unshare", "-rm", "sh", "-c", script, "sh", small, output],
+                                env=env, capture_output=True, timeout=60)
+        if result.returncode == 99:
+            self.skipTest("cannot mount a tmpfs in a user namespace here")
+        self.assertEqual(result.returncode, LAUNCHER_FAILURE, result.stderr)
+        self.assertIn("Not enough disk space", result.stderr.decode())
+        self.assertEqual(result.stdout, b"", "nothing left in the temporary folder")
+        self.assertFalse(os.path.exists(self.report), "the program was not started")
+
     def test_refusals_start_nothing_and_leave_nothing(self):
         size = os.path.getsize(self.archive)
         launcher_size = os.path.getsize(ENV["QSFX_HOST"])

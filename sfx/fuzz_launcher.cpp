@@ -1,0 +1,48 @@
+// Fuzzes what the launcher parses itself: the PE/ELF headers that give the end
+// of its own image, argv[0] of a Windows command line, ExecuteFile names and
+// the UTF-8 conversions.
+#include "launcher.h"
+
+#include <cstring>
+
+namespace {
+
+class MemoryInput : public quillon::sevenzip::Input
+{
+public:
+    MemoryInput(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
+    std::uint64_t size() const override { return m_size; }
+    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
+    {
+        if (!quillon::rangeInside(offset, count, m_size))
+            return false;
+        std::memcpy(buffer, m_data + offset, count);
+        return true;
+    }
+
+private:
+    const std::uint8_t *m_data;
+    std::size_t m_size;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    using namespace quillon::sfx;
+    if (size > (1u << 20))
+        return 0;
+    MemoryInput input(data, size);
+    const std::uint64_t end = imageEnd(input);
+    if (end > size)
+        __builtin_trap();
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    const std::wstring wide = widen(text);
+    const std::wstring tail = commandLineTail(wide);
+    if (tail.size() > wide.size())
+        __builtin_trap();
+    if (widen(narrow(wide)) != wide && sizeof(wchar_t) == 4)
+        __builtin_trap(); // valid code points survive a round trip
+    isSafeRelativePath(text);
+    return 0;
+}
