@@ -32,4 +32,8 @@ if(MINGW)
     target_link_options(quillon_sfx_module_exe PRIVATE -municode -mwindows -static -static-libgcc
                         -static-libstdc++ -s -Wl,--gc-sections)
 endif()
+if(MSVC)
+    # module.rc carries the manifest.
+    target_link_options(quillon_sfx_module_exe PRIVATE /MANIFEST:NO)
+endif()
 target_link_libraries(quillon_sfx_module_exe PRIVATE advapi32 user32 kernel32)

@@ -259,6 +259,31 @@ exit "${QSFX_TEST_EXIT:-0}"
                 self.assertEqual(self.leftovers(), [])
 
 
+class ModuleTests(unittest.TestCase):
+    """What outputs rely on in the module file itself."""
+
+    # DLLs Windows always loads from its own directory (KnownDLLs): nothing a
+    # file planted beside a downloaded output could replace.
+    KNOWN_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
+
+    def test_imports_only_known_dlls_and_is_a_gui_program(self):
+        objdump = shutil.which("x86_64-w64-mingw32-objdump") or shutil.which("objdump")
+        dump = subprocess.run([objdump, "-p", ENV["QSFX_MODULE"]], check=True,
+                              capture_output=True).stdout.decode()
+        imports = {line.split(":", 1)[1].strip().lower() for line in dump.splitlines()
+                   if "DLL Name:" in line}
+        self.assertTrue(imports)
+        self.assertLessEqual(imports, self.KNOWN_DLLS)
+        self.assertRegex(dump, r"Subsystem\s+00000002")
+
+    def test_carries_icon_group_1_and_version_1_in_language_1033(self):
+        listing = subprocess.run(["wrestool", "-l", ENV["QSFX_MODULE"]], check=True,
+                                 capture_output=True).stdout.decode()
+        self.assertIn("--type=14 --name=1 --language=1033", listing)
+        self.assertIn("--type=16 --name=1 --language=1033", listing)
+        self.assertGreaterEqual(listing.count("--type=3 "), 3, "several icon sizes")
+
+
 def wine_environment():
     env = dict(ENV)
     env.setdefault("WINEPREFIX", ENV.get("QSFX_WINE_FALLBACK", os.path.join(WORK, "wine")))
