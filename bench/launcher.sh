@@ -29,16 +29,22 @@ pack() {
     rm -f "$work/a.7z"
 }
 
-# Mean milliseconds per run of "$@".
+# "wall_ms cpu_ms" per run of "$@" (mean; cpu = user + system of the whole
+# process tree, meaningful even on a loaded machine).
 mean_ms() {
-    local start end
+    local t
     "$@" >/dev/null 2>&1 </dev/null || true # warm-up
-    start=$(date +%s%N)
-    for ((i = 0; i < runs; i++)); do
-        "$@" >/dev/null 2>&1 </dev/null || true
-    done
-    end=$(date +%s%N)
-    echo $(((end - start) / runs / 1000000))
+    t=$( { TIMEFORMAT='%R %U %S'; time (for ((i = 0; i < runs; i++)); do
+        "$@" >/dev/null 2>&1 </dev/null || true; done); } 2>&1)
+    awk -v t="$t" -v n="$runs" 'BEGIN { split(t, a, " ");
+        printf "%d %d", a[1] * 1000 / n, (a[2] + a[3]) * 1000 / n }'
+}
+
+# Prints one result line: label, direct and packed "wall cpu" pairs.
+report() {
+    local label=$1 d=($2) p=($3)
+    echo "$label direct ${d[0]} ms wall / ${d[1]} ms cpu; packed ${p[0]} ms wall / ${p[1]} ms cpu;" \
+        "launcher cost $((p[0] - d[0])) ms wall / $((p[1] - d[1])) ms cpu per start ($runs runs)"
 }
 
 echo "module: $(stat -c %s "$module") bytes ($module)"
@@ -48,9 +54,7 @@ mkdir -p "$work/host-app"
 printf '#!/bin/sh\nexit 0\n' > "$work/host-app/tiny.sh"
 chmod +x "$work/host-app/tiny.sh"
 pack "$work/host-app" tiny.sh "$host" "$work/tiny-host"
-direct=$(mean_ms "$work/host-app/tiny.sh")
-packed=$(mean_ms "$work/tiny-host")
-echo "host:  direct ${direct} ms, packed ${packed} ms, launcher cost $((packed - direct)) ms per start ($runs runs)"
+report "host:" "$(mean_ms "$work/host-app/tiny.sh")" "$(mean_ms "$work/tiny-host")"
 
 # Windows module under Wine: a tiny GUI program of ours.
 if command -v wine >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; then
@@ -63,10 +67,7 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; t
     pack "$work/win-app" tiny.exe "$module" "$work/tiny-out.exe"
     wineserver -p 60 </dev/null >/dev/null 2>&1 & # keep one server for every run
     sleep 1
-    wruns=$((runs < 10 ? runs : 10))
-    runs=$wruns
-    direct=$(mean_ms wine "$work/win-app/tiny.exe")
-    packed=$(mean_ms wine "$work/tiny-out.exe")
-    echo "wine:  direct ${direct} ms, packed ${packed} ms, launcher cost $((packed - direct)) ms per start ($runs runs)"
+    runs=$((runs < 10 ? runs : 10))
+    report "wine:" "$(mean_ms wine "$work/win-app/tiny.exe")" "$(mean_ms wine "$work/tiny-out.exe")"
     wineserver -k </dev/null >/dev/null 2>&1 || true
 fi
