@@ -11,7 +11,10 @@ namespace quillon {
 namespace {
 
 // Diagnostics go to the "default" category without file, line or function.
-QMessageLogger logger() { return QMessageLogger(nullptr, 0, nullptr, "default"); }
+QMessageLogger logger()
+{
+    return QMessageLogger(nullptr, 0, nullptr, "default");
+}
 
 void showFallbackNotice()
 {

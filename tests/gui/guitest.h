@@ -50,7 +50,8 @@ private:
 };
 
 // One modal window the driver met, as it looked when it appeared.
-struct SeenDialog {
+struct SeenDialog
+{
     QString className;
     QString title;
     QString text;

@@ -15,7 +15,8 @@ private:
     QTemporaryDir tmp;
     QString source;
 
-    struct Outcome {
+    struct Outcome
+    {
         QStringList logLines;
         QStringList workerLines;
         QList<int> progress;
@@ -92,8 +93,8 @@ private slots:
     void successfulJob()
     {
         QFETCH(bool, cleanup);
-        const QString output = tmp.filePath(cleanup ? QStringLiteral("out-clean")
-                                                    : QStringLiteral("out-keep"));
+        const QString output =
+            tmp.filePath(cleanup ? QStringLiteral("out-clean") : QStringLiteral("out-keep"));
         QVERIFY(QDir().mkpath(output));
         MainWindow window;
         window.show();
@@ -118,14 +119,14 @@ private slots:
         QVERIFY(std::is_sorted(outcome.progress.cbegin(), outcome.progress.cend()));
 
         // The five lines of the window, then every worker line in its order.
-        const QStringList header{QStringLiteral("调试信息:"),
-                                 QStringLiteral("源文件夹: %1").arg(source),
-                                 QStringLiteral("主程序: tool.exe"),
-                                 QStringLiteral("输出目录: %1").arg(output),
-                                 QStringLiteral("图标路径: ")};
+        const QStringList header{
+            QStringLiteral("调试信息:"), QStringLiteral("源文件夹: %1").arg(source),
+            QStringLiteral("主程序: tool.exe"), QStringLiteral("输出目录: %1").arg(output),
+            QStringLiteral("图标路径: ")};
         QCOMPARE(outcome.logLines.mid(0, 5), header);
         QVERIFY(!outcome.workerLines.isEmpty());
-        QCOMPARE(outcome.logLines.mid(5), outcome.workerLines);
+        QCOMPARE(outcome.logLines.mid(5).join(QLatin1Char('\n')),
+                 outcome.workerLines.join(QLatin1Char('\n')));
 
         QFile produced(output + QStringLiteral("/tool.exe"));
         QVERIFY(produced.open(QIODevice::ReadOnly));
@@ -154,11 +155,11 @@ private slots:
         QCOMPARE(outcome.boxes[0].text, QStringLiteral("便携应用创建失败，请查看日志了解详情。"));
         QVERIFY(outcome.idleWhenBoxShown);
         QVERIFY(!outcome.workerLines.isEmpty());
-        QCOMPARE(outcome.logLines.mid(5), outcome.workerLines);
-        QVERIFY2(std::any_of(outcome.workerLines.cbegin(), outcome.workerLines.cend(),
-                             [](const QString &line) {
-                                 return line.startsWith(QStringLiteral("错误："));
-                             }),
+        QCOMPARE(outcome.logLines.mid(5).join(QLatin1Char('\n')),
+                 outcome.workerLines.join(QLatin1Char('\n')));
+        QVERIFY2(std::any_of(
+                     outcome.workerLines.cbegin(), outcome.workerLines.cend(),
+                     [](const QString &line) { return line.startsWith(QStringLiteral("错误：")); }),
                  qPrintable(outcome.workerLines.join(QLatin1Char('\n'))));
         QVERIFY(QFileInfo(output + QStringLiteral("/tool.exe")).isDir());
     }

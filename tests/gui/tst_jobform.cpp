@@ -56,17 +56,21 @@ private slots:
         QTest::addColumn<QStringList>("expectedList");
         QTest::addColumn<QString>("expectedCurrent");
 
-        const QStringList files{"b.exe",      "A.exe",           "c.EXE",
-                                "readme.txt", "sub/nested.exe",  ".hidden.exe"};
+        const QStringList files{"b.exe",      "A.exe",          "c.EXE",
+                                "readme.txt", "sub/nested.exe", ".hidden.exe"};
         const QStringList listed{"A.exe", "b.exe", "c.EXE"};
-        QTest::newRow("ordinal order, first current") << files << "" << "" << listed << "A.exe";
-        QTest::newRow("lastExe made current") << files << "b.exe" << "" << listed << "b.exe";
-        QTest::newRow("stale lastExe") << files << "gone.exe" << "" << listed << "A.exe";
-        QTest::newRow("lastExe matches case exactly")
-            << files << "B.exe" << "" << listed << "A.exe";
-        QTest::newRow("previous choice kept") << files << "" << "c.EXE" << listed << "c.EXE";
-        QTest::newRow("lastExe before previous")
-            << files << "b.exe" << "c.EXE" << listed << "b.exe";
+        QTest::newRow("ordinal order, first current") << files << ""
+                                                      << "" << listed << "A.exe";
+        QTest::newRow("lastExe made current") << files << "b.exe"
+                                              << "" << listed << "b.exe";
+        QTest::newRow("stale lastExe") << files << "gone.exe"
+                                       << "" << listed << "A.exe";
+        QTest::newRow("lastExe matches case exactly") << files << "B.exe"
+                                                      << "" << listed << "A.exe";
+        QTest::newRow("previous choice kept") << files << ""
+                                              << "c.EXE" << listed << "c.EXE";
+        QTest::newRow("lastExe before previous") << files << "b.exe"
+                                                 << "c.EXE" << listed << "b.exe";
         QTest::newRow("no programs") << QStringList{"readme.txt", "sub/x.exe"} << "x.exe"
                                      << "x.exe" << QStringList{} << "";
     }
@@ -148,22 +152,44 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("no folder") << "" << "app.exe" << "$T/out" << "请选择源文件夹！";
-        QTest::newRow("folder missing")
-            << "$T/missing" << "app.exe" << "$T/out" << "源文件夹不存在或不可访问！";
-        QTest::newRow("folder is a file")
-            << "$T/file.txt" << "app.exe" << "$T/out" << "源文件夹不存在或不可访问！";
-        QTest::newRow("no main program") << "$T/empty" << "" << "$T/out" << "请选择主程序！";
+        QTest::newRow("no folder") << ""
+                                   << "app.exe"
+                                   << "$T/out"
+                                   << "请选择源文件夹！";
+        QTest::newRow("folder missing") << "$T/missing"
+                                        << "app.exe"
+                                        << "$T/out"
+                                        << "源文件夹不存在或不可访问！";
+        QTest::newRow("folder is a file") << "$T/file.txt"
+                                          << "app.exe"
+                                          << "$T/out"
+                                          << "源文件夹不存在或不可访问！";
+        QTest::newRow("no main program") << "$T/empty"
+                                         << ""
+                                         << "$T/out"
+                                         << "请选择主程序！";
         QTest::newRow("main program gone")
-            << "$T/src" << "gone.exe" << "$T/out"
+            << "$T/src"
+            << "gone.exe"
+            << "$T/out"
             << "选择的主程序不存在于源文件夹中！\n请重新选择主程序。";
         QTest::newRow("main program only in a sub-folder")
-            << "$T/src" << "helper.exe" << "$T/out"
+            << "$T/src"
+            << "helper.exe"
+            << "$T/out"
             << "选择的主程序不存在于源文件夹中！\n请重新选择主程序。";
-        QTest::newRow("no output") << "$T/src" << "app.exe" << "" << "请选择输出目录！";
-        QTest::newRow("output is a file") << "$T/src" << "app.exe" << "$T/file.txt"
+        QTest::newRow("no output") << "$T/src"
+                                   << "app.exe"
+                                   << ""
+                                   << "请选择输出目录！";
+        QTest::newRow("output is a file") << "$T/src"
+                                          << "app.exe"
+                                          << "$T/file.txt"
                                           << "输出路径已存在但不是目录（例如 C:/Output）！";
-        QTest::newRow("valid") << "$T/src" << "app.exe" << "$T/out" << "";
+        QTest::newRow("valid") << "$T/src"
+                               << "app.exe"
+                               << "$T/out"
+                               << "";
     }
 
     void validation()
@@ -206,8 +232,8 @@ private slots:
         QTest::newRow("no") << "$T/new-no/a/b" << int(QMessageBox::No) << false << "";
         QTest::newRow("yes, parents made")
             << "$T/new-yes/a/b" << int(QMessageBox::Yes) << true << "";
-        QTest::newRow("yes, cannot create") << "$T/file.txt/sub" << int(QMessageBox::Yes)
-                                            << false << "无法创建输出目录：%1";
+        QTest::newRow("yes, cannot create")
+            << "$T/file.txt/sub" << int(QMessageBox::Yes) << false << "无法创建输出目录：%1";
     }
 
     void createDirectoryQuestion()
@@ -249,15 +275,22 @@ private slots:
 
         const QString sameLocation = QStringLiteral("输出目录与源主程序位置相同，生成的文件会覆盖"
                                                     "原始主程序。\n请选择其他输出目录。");
-        QTest::newRow("validation fails") << "app.exe" << "" << "警告" << "请选择输出目录！" << true;
-        QTest::newRow("output is the source folder")
-            << "app.exe" << "$T/src" << "错误" << sameLocation << false;
-        QTest::newRow("same folder, trailing slash")
-            << "app.exe" << "$T/src/" << "错误" << sameLocation << false;
-        QTest::newRow("same folder through ..")
-            << "app.exe" << "$T/out/../src" << "错误" << sameLocation << false;
-        QTest::newRow("complete base name keeps inner dots")
-            << "tool.portable.exe" << "$T/src" << "错误" << sameLocation << false;
+        QTest::newRow("validation fails") << "app.exe"
+                                          << ""
+                                          << "警告"
+                                          << "请选择输出目录！" << true;
+        QTest::newRow("output is the source folder") << "app.exe"
+                                                     << "$T/src"
+                                                     << "错误" << sameLocation << false;
+        QTest::newRow("same folder, trailing slash") << "app.exe"
+                                                     << "$T/src/"
+                                                     << "错误" << sameLocation << false;
+        QTest::newRow("same folder through ..") << "app.exe"
+                                                << "$T/out/../src"
+                                                << "错误" << sameLocation << false;
+        QTest::newRow("complete base name keeps inner dots") << "tool.portable.exe"
+                                                             << "$T/src"
+                                                             << "错误" << sameLocation << false;
     }
 
     void startRefusals()
@@ -392,15 +425,26 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("current");
 
-        QTest::newRow("in the folder") << "$T/src" << "$T/src/app.exe" << "" << "app.exe";
-        QTest::newRow("in a sub-folder") << "$T/src" << "$T/src/bin/helper.exe" << ""
+        QTest::newRow("in the folder") << "$T/src"
+                                       << "$T/src/app.exe"
+                                       << ""
+                                       << "app.exe";
+        QTest::newRow("in a sub-folder") << "$T/src"
+                                         << "$T/src/bin/helper.exe"
+                                         << ""
                                          << "helper.exe";
-        QTest::newRow("name starting with two dots")
-            << "$T/src" << "$T/src/..dots.exe" << "" << "..dots.exe";
-        QTest::newRow("beside the folder") << "$T/src" << "$T/other/outside.exe"
-                                           << "选择的主程序必须在源文件夹内！" << "";
-        QTest::newRow("folder missing") << "$T/missing" << "$T/src/app.exe"
-                                        << "选择的主程序必须在源文件夹内！" << "";
+        QTest::newRow("name starting with two dots") << "$T/src"
+                                                     << "$T/src/..dots.exe"
+                                                     << ""
+                                                     << "..dots.exe";
+        QTest::newRow("beside the folder") << "$T/src"
+                                           << "$T/other/outside.exe"
+                                           << "选择的主程序必须在源文件夹内！"
+                                           << "";
+        QTest::newRow("folder missing") << "$T/missing"
+                                        << "$T/src/app.exe"
+                                        << "选择的主程序必须在源文件夹内！"
+                                        << "";
     }
 
     void mainExePicker()
@@ -511,8 +555,8 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(&window, "onWorkerProgress", Q_ARG(int, 45)));
         QCOMPARE(ui->progressBar->value(), 45);
         // Lines are paragraphs of plain text: markup in a path stays visible.
-        for (const QString &line : {QStringLiteral("第一行"), QStringLiteral("<b>x</b> & y"),
-                                    QStringLiteral("")}) {
+        for (const QString &line :
+             {QStringLiteral("第一行"), QStringLiteral("<b>x</b> & y"), QStringLiteral("")}) {
             QVERIFY(QMetaObject::invokeMethod(&window, "onWorkerLog", Q_ARG(QString, line)));
         }
         QCOMPARE(ui->logTextEdit->toPlainText(), QStringLiteral("第一行\n<b>x</b> & y\n"));
@@ -524,8 +568,10 @@ private slots:
         QTest::addColumn<bool>("success");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
-        QTest::newRow("success") << true << "完成" << "便携应用创建成功！";
-        QTest::newRow("failure") << false << "创建失败" << "便携应用创建失败，请查看日志了解详情。";
+        QTest::newRow("success") << true << "完成"
+                                 << "便携应用创建成功！";
+        QTest::newRow("failure") << false << "创建失败"
+                                 << "便携应用创建失败，请查看日志了解详情。";
     }
 
     void workerFinished()

@@ -45,7 +45,8 @@ private slots:
 
         QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
         QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
-        auto *shadow = qobject_cast<QGraphicsDropShadowEffect *>(ui->centralwidget->graphicsEffect());
+        auto *shadow =
+            qobject_cast<QGraphicsDropShadowEffect *>(ui->centralwidget->graphicsEffect());
         QVERIFY(shadow);
         QCOMPARE(shadow->blurRadius(), 20.0);
         QCOMPARE(shadow->color(), QColor(0, 0, 0, 80));
@@ -119,11 +120,10 @@ private slots:
         MainWindow window;
         GuiTestProbe probe(&window);
         Ui::MainWindow *ui = probe.ui();
-        const QList<QWidget *> jobButtons{ui->startButton,   ui->selectFolderButton,
-                                          ui->outputButton,  ui->iconButton,
-                                          ui->mainExeButton, ui->resetButton,
-                                          ui->menuButton,    ui->basicTabButton,
-                                          ui->advancedTabButton};
+        const QList<QWidget *> jobButtons{
+            ui->startButton, ui->selectFolderButton, ui->outputButton,
+            ui->iconButton,  ui->mainExeButton,      ui->resetButton,
+            ui->menuButton,  ui->basicTabButton,     ui->advancedTabButton};
         const QList<QWidget *> untouched{ui->folderLineEdit, ui->mainExeComboBox, ui->cmbMethod,
                                          ui->chkAdmin,       ui->chkEncrypt,      ui->minButton,
                                          ui->closeButton,    ui->logTextEdit};

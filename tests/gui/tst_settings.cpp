@@ -53,8 +53,8 @@ private slots:
 
         const QString app = tmp.filePath(QStringLiteral("app"));
         const QList<bool> defaultChecks{true, false, false, true};
-        QTest::newRow("first start") << Values{} << QStringList{} << "" << QList<int>{3, 0, 2}
-                                     << defaultChecks;
+        QTest::newRow("first start")
+            << Values{} << QStringList{} << "" << QList<int>{3, 0, 2} << defaultChecks;
         QTest::newRow("stale folder keeps lastExe")
             << Values{{"folderPath", tmp.filePath(QStringLiteral("gone"))}, {"lastExe", "x.exe"}}
             << QStringList{"x.exe"} << "x.exe" << QList<int>{3, 0, 2} << defaultChecks;
@@ -62,12 +62,11 @@ private slots:
             << Values{{"folderPath", app}, {"lastExe", "b.exe"}} << QStringList{"a.exe", "b.exe"}
             << "b.exe" << QList<int>{3, 0, 2} << defaultChecks;
         QTest::newRow("folder without the stored program")
-            << Values{{"folderPath", app}, {"lastExe", "gone.exe"}}
-            << QStringList{"a.exe", "b.exe"} << "a.exe" << QList<int>{3, 0, 2} << defaultChecks;
+            << Values{{"folderPath", app}, {"lastExe", "gone.exe"}} << QStringList{"a.exe", "b.exe"}
+            << "a.exe" << QList<int>{3, 0, 2} << defaultChecks;
         QTest::newRow("options and checks")
-            << Values{{"compressionLevel", 5},     {"compressionMethod", 1},
-                      {"dictionarySize", 4},       {"cleanupEnabled", false},
-                      {"encryptContent", true},    {"adminRequired", true},
+            << Values{{"compressionLevel", 5},   {"compressionMethod", 1}, {"dictionarySize", 4},
+                      {"cleanupEnabled", false}, {"encryptContent", true}, {"adminRequired", true},
                       {"tempExtraction", false}}
             << QStringList{} << "" << QList<int>{5, 1, 4} << QList<bool>{false, true, true, false};
         QTest::newRow("index out of range, not a number")

@@ -61,7 +61,8 @@ private slots:
         QTest::addColumn<QStringList>("log");
 
         const QString missing = QStringLiteral(":/qss/missing.css");
-        QTest::newRow("bundle sheet") << ":/" << ":/qss/default.css" << true << QStringList{};
+        QTest::newRow("bundle sheet") << ":/"
+                                      << ":/qss/default.css" << true << QStringList{};
         QTest::newRow("white space only")
             << ":/" << tmp.filePath(QStringLiteral("blank.css")) << true << QStringList{};
         QTest::newRow("bundle not registered")
@@ -69,13 +70,11 @@ private slots:
             << QStringList{QStringLiteral("critical [default] 资源系统未初始化！")};
         QTest::newRow("cannot open")
             << ":/" << missing << false
-            << QStringList{QStringLiteral("critical [default] 无法打开样式表: %1")
-                               .arg(openError(missing)),
-                           QStringLiteral("critical [default] 当前工作目录: %1")
-                               .arg(QDir::currentPath())};
-        QTest::newRow("empty")
-            << ":/" << tmp.filePath(QStringLiteral("empty.css")) << false
-            << QStringList{QStringLiteral("warning [default] 样式表为空！")};
+            << QStringList{
+                   QStringLiteral("critical [default] 无法打开样式表: %1").arg(openError(missing)),
+                   QStringLiteral("critical [default] 当前工作目录: %1").arg(QDir::currentPath())};
+        QTest::newRow("empty") << ":/" << tmp.filePath(QStringLiteral("empty.css")) << false
+                               << QStringList{QStringLiteral("warning [default] 样式表为空！")};
     }
 
     void styleSheet()
