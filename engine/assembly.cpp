@@ -11,12 +11,17 @@ namespace {
 
 constexpr qint64 PieceSize = 1048576;
 
-// Removes the per-job work copy however the assembly ends.
+// Removes the per-job work copy (and a backup the icon step may have left
+// beside it) however the assembly ends.
 class WorkCopyGuard
 {
 public:
     explicit WorkCopyGuard(QString path) : m_path(std::move(path)) {}
-    ~WorkCopyGuard() { QFile::remove(m_path); }
+    ~WorkCopyGuard()
+    {
+        QFile::remove(m_path);
+        QFile::remove(m_path + QStringLiteral(".bak"));
+    }
     WorkCopyGuard(const WorkCopyGuard &) = delete;
     WorkCopyGuard &operator=(const WorkCopyGuard &) = delete;
 
