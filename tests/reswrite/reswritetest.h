@@ -47,6 +47,12 @@ inline QByteArray toBytes(const std::vector<std::uint8_t> &bytes)
                       static_cast<qsizetype>(bytes.size()));
 }
 
+inline QByteArray toBytesUtf16(const char *text)
+{
+    const QString s = QString::fromUtf8(text);
+    return QByteArray(reinterpret_cast<const char *>(s.utf16()), s.size() * 2);
+}
+
 inline QString sha256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());

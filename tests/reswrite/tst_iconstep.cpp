@@ -1,0 +1,249 @@
+// The icon and version step inside whole packaging jobs: the real archiver,
+// our self-extractor module and, as resource editor, the stand-in script
+// (fake_resedit.sh) that records its arguments and runs our editor.
+#include "peimage.h"
+#include "reswritetest.h"
+#include "worker.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace quillon;
+using namespace reswritetest;
+
+namespace {
+
+struct Job
+{
+    QStringList log;
+    QList<bool> finished;
+    QString output;
+};
+
+bool parse(const QByteArray &bytes, pe::PeImage &image)
+{
+    return pe::parsePe(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                       static_cast<std::uint64_t>(bytes.size()), image)
+        .ok();
+}
+
+// Icon group 1 of a file as the images it shows, in group order.
+QList<QByteArray> groupImages(const QByteArray &file)
+{
+    pe::PeImage image;
+    if (!parse(file, image))
+        return {};
+    const pe::Resource *group =
+        pe::findResource(image, pe::ResId::fromId(pe::RT_GROUP_ICON), pe::ResId::fromId(1));
+    if (!group || group->data.size() < 6)
+        return {};
+    QList<QByteArray> images;
+    const std::size_t count = group->data[4] | (group->data[5] << 8);
+    for (std::size_t i = 0; i < count && 6 + 14 * (i + 1) <= group->data.size(); ++i) {
+        const std::size_t at = 6 + 14 * i + 12;
+        const auto id = static_cast<std::uint16_t>(group->data[at] | (group->data[at + 1] << 8));
+        const pe::Resource *icon =
+            pe::findResource(image, pe::ResId::fromId(pe::RT_ICON), pe::ResId::fromId(id));
+        images << (icon ? toBytes(icon->data) : QByteArray());
+    }
+    return images;
+}
+
+// The images of an ICO file, in directory order.
+QList<QByteArray> icoImages(const QByteArray &ico)
+{
+    QList<QByteArray> images;
+    const int count = ico.size() >= 6 ? qFromLittleEndian<quint16>(ico.constData() + 4) : 0;
+    for (int i = 0; i < count && 6 + 16 * (i + 1) <= ico.size(); ++i) {
+        const char *entry = ico.constData() + 6 + 16 * i;
+        images << ico.mid(qFromLittleEndian<quint32>(entry + 12),
+                          qFromLittleEndian<quint32>(entry + 8));
+    }
+    return images;
+}
+
+} // namespace
+
+class TestIconStep : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void paths_data();
+    void paths();
+    void failedReplacementKeepsModuleIcon();
+
+private:
+    Job runJob(const QString &mainProgram, const QString &iconPath);
+
+    QTemporaryDir m_dir;
+    QString m_argsFile;
+    QList<QByteArray> m_moduleImages;
+    int m_count = 0;
+};
+
+void TestIconStep::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY2(RESWRITE_HAVE_MINGW, "mingw-w64 is needed for the test programs");
+    m_moduleImages = groupImages(readAll(QStringLiteral(":/resources/7zSD.sfx")));
+    QVERIFY(!m_moduleImages.isEmpty());
+    qputenv("RESWRITE_REAL_TOOL", RESWRITE_TOOL);
+    m_argsFile = m_dir.filePath(QStringLiteral("args.txt"));
+    qputenv("RESWRITE_ARGS_FILE", QFile::encodeName(m_argsFile));
+}
+
+void TestIconStep::init()
+{
+    QFile::remove(m_argsFile);
+    qputenv("RESWRITE_FAKE_MODE", "real");
+}
+
+Job TestIconStep::runJob(const QString &mainProgram, const QString &iconPath)
+{
+    const QString root = m_dir.filePath(QStringLiteral("job%1").arg(++m_count));
+    QDir().mkpath(root + QStringLiteral("/src"));
+    QDir().mkpath(root + QStringLiteral("/out"));
+    QFile::copy(mainProgram, root + QStringLiteral("/src/app.exe"));
+    writeAll(root + QStringLiteral("/src/readme.txt"), "data");
+
+    Worker worker;
+    Job job;
+    connect(&worker, &Worker::logMessage, &worker, [&job](const QString &l) { job.log << l; });
+    connect(&worker, &Worker::finished, &worker, [&job](bool ok) { job.finished << ok; });
+    worker.createPortableApp(root + QStringLiteral("/src"), root + QStringLiteral("/temp.7z"),
+                             root + QStringLiteral("/out"), QStringLiteral("app.exe"), iconPath,
+                             QStringLiteral("1"), QStringLiteral("LZMA"), QStringLiteral("64K"),
+                             QStringLiteral("1"));
+    job.output = root + QStringLiteral("/out/app.exe");
+    return job;
+}
+
+void TestIconStep::paths_data()
+{
+    QTest::addColumn<QString>("icon");        // "" / a fixture / "missing" / "directory"
+    QTest::addColumn<QString>("mainProgram"); // fixture name
+    QTest::addColumn<QStringList>("lines");   // in this order, other lines between them allowed
+    QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<QString>("iconUsed"); // "user", "extracted" or "module"
+
+    const QString start = QStringLiteral("开始处理图标...");
+    const QString tryExtract = QStringLiteral("尝试从主程序提取图标...");
+    const QString extracted = QStringLiteral("成功从主程序提取图标");
+    const QString noExtract = QStringLiteral("警告：无法从主程序提取有效图标，将保留 SFX 默认图标");
+    const QString replacing = QStringLiteral("开始替换图标...");
+    const QString replaced = QStringLiteral("图标替换完成");
+    const QString noIcon = QStringLiteral("警告：没有可用的图标数据，将保留 SFX 默认图标");
+    const QString version =
+        QStringLiteral("版本信息已写入并校验通过：Morvane Portable Application");
+    const QString userIcon = QStringLiteral("使用用户提供的图标文件");
+    const QString invalid = QStringLiteral("警告：提供的图标文件无效，将尝试从主程序提取图标");
+
+    QTest::newRow("no icon path: extraction without a warning")
+        << ""
+        << "fixturegui.exe"
+        << QStringList{start, tryExtract, extracted, replacing, replaced, version}
+        << QStringList{userIcon, invalid, noIcon} << "extracted";
+    QTest::newRow("valid user icon: no extraction")
+        << "new.ico"
+        << "fixturegui.exe" << QStringList{start, userIcon, replacing, replaced, version}
+        << QStringList{tryExtract, extracted} << "user";
+    QTest::newRow("invalid user icon, failed extraction: no replacement")
+        << "text.ico"
+        << "plain.exe" << QStringList{start, invalid, tryExtract, noExtract, noIcon, version}
+        << QStringList{replacing, extracted} << "module";
+    QTest::newRow("missing user icon")
+        << "missing"
+        << "fixturegui.exe" << QStringList{start,      QStringLiteral("警告：图标文件不存在: %1"),
+                                           tryExtract, extracted,
+                                           replacing,  replaced,
+                                           version}
+        << QStringList{} << "extracted";
+    QTest::newRow("user icon cannot be opened")
+        << "directory"
+        << "plain.exe" << QStringList{start,      QStringLiteral("警告：无法打开图标文件: %1"),
+                                      tryExtract, noExtract,
+                                      noIcon,     version}
+        << QStringList{replacing} << "module";
+}
+
+void TestIconStep::paths()
+{
+    QFETCH(QString, icon);
+    QFETCH(QString, mainProgram);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, absent);
+    QFETCH(QString, iconUsed);
+
+    QString iconPath;
+    if (icon == QLatin1String("missing")) {
+        iconPath = m_dir.filePath(QStringLiteral("none.ico"));
+    } else if (icon == QLatin1String("directory")) {
+        iconPath = m_dir.filePath(QStringLiteral("folder.ico"));
+        QDir().mkpath(iconPath);
+    } else if (icon == QLatin1String("text.ico")) {
+        iconPath = m_dir.filePath(icon);
+        writeAll(iconPath, "not an icon at all");
+    } else if (!icon.isEmpty()) {
+        iconPath = fixture(icon);
+    }
+    for (QString &line : lines) {
+        if (line.contains(QLatin1String("%1")))
+            line = line.arg(iconPath);
+    }
+    // plain.exe: a program without any resources, so nothing can be extracted.
+    QString program = fixture(mainProgram);
+    if (mainProgram == QLatin1String("plain.exe"))
+        program = fixture(QStringLiteral("verinfo.exe"));
+
+    const Job job = runJob(program, iconPath);
+    QCOMPARE(job.finished, QList<bool>{true});
+
+    qsizetype at = -1;
+    for (const QString &line : lines) {
+        const qsizetype found = job.log.indexOf(line, at + 1);
+        QVERIFY2(found > at, qPrintable(QStringLiteral("missing or out of order: ") + line +
+                                        QStringLiteral("\n") + job.log.join('\n')));
+        at = found;
+    }
+    for (const QString &line : absent)
+        QVERIFY2(!job.log.contains(line), qPrintable(line));
+    // The step sits between the archive and the output file.
+    QVERIFY(job.log.indexOf(lines.last()) < job.log.indexOf(QStringLiteral("SFX模块写入成功")));
+    QCOMPARE(QFile::exists(m_argsFile), iconUsed != QLatin1String("module"));
+
+    const QList<QByteArray> shown = groupImages(readAll(job.output));
+    if (iconUsed == QLatin1String("user")) {
+        QCOMPARE(shown, icoImages(readAll(iconPath)));
+    } else if (iconUsed == QLatin1String("extracted")) {
+        Worker worker;
+        QCOMPARE(shown, icoImages(worker.extractIconFromExe(program)));
+    } else {
+        QCOMPARE(shown, m_moduleImages);
+    }
+    pe::PeImage image;
+    QVERIFY(parse(readAll(job.output), image));
+    const pe::Resource *versionRes =
+        pe::findResource(image, pe::ResId::fromId(pe::RT_VERSION), pe::ResId::fromId(1), 0x0409);
+    QVERIFY(versionRes);
+    QVERIFY(toBytes(versionRes->data).contains(toBytesUtf16("Morvane Portable Application")));
+}
+
+void TestIconStep::failedReplacementKeepsModuleIcon()
+{
+    qputenv("RESWRITE_FAKE_MODE", "fail-silent");
+    const Job job =
+        runJob(fixture(QStringLiteral("fixturegui.exe")), fixture(QStringLiteral("new.ico")));
+    QCOMPARE(job.finished, QList<bool>{true});
+    const qsizetype warning =
+        job.log.indexOf(QStringLiteral("警告：图标替换失败，将保留 SFX 默认图标"));
+    QVERIFY2(warning > 0, qPrintable(job.log.join('\n')));
+    QCOMPARE(job.log.at(warning + 1),
+             QStringLiteral("版本信息已写入并校验通过：Morvane Portable Application"));
+    QCOMPARE(groupImages(readAll(job.output)), m_moduleImages);
+}
+
+QTEST_GUILESS_MAIN(TestIconStep)
+#include "tst_iconstep.moc"
