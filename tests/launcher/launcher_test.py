@@ -405,6 +405,17 @@ class WineTests(WineBase):
         self.assertEqual(report["child-data"], ["payload-data"],
                          "the child ran to its end with its files in place")
 
+    def test_mark_of_the_web_passes_to_the_extracted_files(self):
+        marked = os.path.join(self.base, "marked.exe")
+        shutil.copy(self.output, marked)
+        # Wine keeps a stream as a file beside the file it belongs to.
+        with open(marked + ":Zone.Identifier", "wb") as f:
+            f.write(b"[ZoneTransfer]\r\nZoneId=3\r\n")
+        report = self.assert_ran(self.run_output(marked), [], 0)
+        self.assertEqual(report["zone"], "ZoneId=3")
+        report = self.assert_ran(self.run_output(self.output), [], 0)
+        self.assertEqual(report["zone"], "<none>", "no mark where the output has none")
+
     def test_refusals_start_nothing_and_leave_nothing(self):
         module_size = os.path.getsize(ENV["QSFX_MODULE"])
         block = len(config_block("app.exe"))

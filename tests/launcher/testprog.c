@@ -2,6 +2,7 @@
  * the file named by QSFX_TEST_REPORT:
  *   cwd=<working directory>
  *   data=<first line of data/input.txt, relative to the working directory>
+ *   zone=<the ZoneId line of its own Zone.Identifier stream, or <none>>
  *   arg=<hex of each argument's UTF-8>       (one line per argument)
  * and exits with the number in QSFX_TEST_EXIT (default 0).
  * With QSFX_TEST_CHILD=1 it starts a copy of itself with "--child" and exits at
@@ -40,6 +41,25 @@ static void readData(char *out, size_t size)
     fclose(in);
 }
 
+static void readZone(char *out, size_t size)
+{
+    wchar_t stream[1100];
+    char line[256];
+    GetModuleFileNameW(NULL, stream, 1024);
+    wcscat(stream, L":Zone.Identifier");
+    strcpy(out, "<none>");
+    FILE *in = _wfopen(stream, L"rb");
+    if (!in)
+        return;
+    while (fgets(line, sizeof line, in)) {
+        if (strncmp(line, "ZoneId=", 7) == 0) {
+            line[strcspn(line, "\r\n")] = '\0';
+            snprintf(out, size, "%s", line);
+        }
+    }
+    fclose(in);
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR cmd, int show)
 {
     (void)instance;
@@ -70,7 +90,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR cmd, int show)
         return 101;
     GetCurrentDirectoryW(1024, buffer);
     char *cwd = utf8(buffer);
-    fprintf(report, "cwd=%s\ndata=%s\n", cwd, data);
+    char zone[256];
+    readZone(zone, sizeof zone);
+    fprintf(report, "cwd=%s\ndata=%s\nzone=%s\n", cwd, data, zone);
     for (int i = 1; i < argc; ++i) {
         char *arg = utf8(argv[i]);
         fprintf(report, "arg=");
