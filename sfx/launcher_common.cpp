@@ -324,8 +324,13 @@ std::string narrow(const std::wstring &wide)
 namespace {
 
 #ifdef _WIN32
+// Paths as users know them: without the "\\?\" long-path prefix.
 std::string display(const NativeString &path)
 {
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return "\\\\" + narrow(path.substr(8));
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return narrow(path.substr(4));
     return narrow(path);
 }
 #else
