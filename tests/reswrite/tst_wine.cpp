@@ -3,6 +3,7 @@
 // GetFileVersionInfoW / VerQueryValueW / ExtractIconExW / FindResourceW, and
 // edited programs, our self-extractor module among them, still run.
 #include "jobtext.h"
+#include "peimage.h"
 #include "reswritetest.h"
 #include "worker.h"
 
@@ -12,6 +13,42 @@
 using namespace reswritetest;
 
 namespace {
+
+// Icon group 1 of a file as its images, in group order.
+QList<QByteArray> groupImagesOf(const QString &path)
+{
+    const std::vector<std::uint8_t> bytes = toVector(readAll(path));
+    quillon::pe::PeImage image;
+    if (quillon::pe::parsePe(bytes.data(), bytes.size(), image).failed())
+        return {};
+    using quillon::pe::ResId;
+    const auto *group = quillon::pe::findResource(image, ResId::fromId(quillon::pe::RT_GROUP_ICON),
+                                                  ResId::fromId(1));
+    QList<QByteArray> images;
+    if (!group || group->data.size() < 6)
+        return images;
+    const std::size_t count = group->data[4] | (group->data[5] << 8);
+    for (std::size_t i = 0; i < count && 6 + 14 * (i + 1) <= group->data.size(); ++i) {
+        const std::size_t at = 6 + 14 * i + 12;
+        const auto id = static_cast<std::uint16_t>(group->data[at] | (group->data[at + 1] << 8));
+        const auto *icon = quillon::pe::findResource(image, ResId::fromId(quillon::pe::RT_ICON),
+                                                     ResId::fromId(id));
+        images << (icon ? toBytes(icon->data) : QByteArray());
+    }
+    return images;
+}
+
+QList<QByteArray> icoImagesOf(const QByteArray &ico)
+{
+    QList<QByteArray> images;
+    const int count = ico.size() >= 6 ? qFromLittleEndian<quint16>(ico.constData() + 4) : 0;
+    for (int i = 0; i < count && 6 + 16 * (i + 1) <= ico.size(); ++i) {
+        const char *entry = ico.constData() + 6 + 16 * i;
+        images << ico.mid(qFromLittleEndian<quint32>(entry + 12),
+                          qFromLittleEndian<quint32>(entry + 8));
+    }
+    return images;
+}
 
 QString windowsPath(const QString &unixPath)
 {
@@ -29,9 +66,12 @@ private slots:
     void editedProgram_data();
     void editedProgram();
     void editedModuleStillExtracts();
+    void cliOutput_data();
+    void cliOutput();
 
 private:
     bool edit(const QString &path, const QString &versionLine = QString());
+    bool runsAndStartsProgram(const QString &output, QString *why);
     QMap<QString, QString> probe(const QString &path);
 
     QTemporaryDir m_dir;
@@ -148,19 +188,82 @@ void TestWine::editedModuleStillExtracts()
                                  quillon::buildSfxConfig(QStringLiteral("app.exe")).toUtf8() +
                                  readAll(archive)));
 
-    const QString marker = m_dir.filePath(QStringLiteral("marker.txt"));
+    QString why;
+    QVERIFY2(runsAndStartsProgram(output, &why), qPrintable(why));
+}
+
+// Runs a packed output under Wine without any window; true when it exits
+// with 0 after the packed fixture wrote its marker.
+bool TestWine::runsAndStartsProgram(const QString &output, QString *why)
+{
+    const QString marker = m_dir.filePath(QStringLiteral("marker%1.txt").arg(++m_count));
+    const QString trace = m_dir.filePath(QStringLiteral("trace%1.txt").arg(m_count));
     qputenv("FIXTURE_MARKER", windowsPath(marker).toUtf8());
     qputenv("QUILLON_SFX_NOUI", "1");
-    const QString trace = m_dir.filePath(QStringLiteral("trace.txt"));
     qputenv("QUILLON_SFX_TRACE", windowsPath(trace).toUtf8());
-    const QByteArray ran = runWine({output}, 300000);
+    const QByteArray ran = runWine({output}, 240000);
     qunsetenv("FIXTURE_MARKER");
     qunsetenv("QUILLON_SFX_TRACE");
     const QStringList traceLines = QString::fromUtf8(readAll(trace)).split(QLatin1Char('\n'));
-    QVERIFY2(!ran.isNull(), qPrintable(QStringLiteral("the edited module failed; its trace:\n") +
-                                       traceLines.mid(0, 12).join(QLatin1Char('\n'))));
-    QCOMPARE(readAll(marker).trimmed(), QByteArray("fixture ran"));
+    *why = QStringLiteral("the output did not run its program; trace:\n") +
+           traceLines.mid(0, 12).join(QLatin1Char('\n'));
+    return !ran.isNull() && readAll(marker).trimmed() == "fixture ran";
 }
 
+void TestWine::cliOutput_data()
+{
+    QTest::addColumn<bool>("userIcon");
+    QTest::newRow("user icon") << true;
+    QTest::newRow("icon extracted from the main program") << false;
+}
+
+// quillon-cli as a user runs it: the output shows the icon used, carries our
+// version resource and starts its program under Wine.
+void TestWine::cliOutput()
+{
+    QFETCH(bool, userIcon);
+    const QString cli = QStringLiteral(RESWRITE_CLI);
+    if (cli.isEmpty())
+        QSKIP("quillon-cli is not part of this build");
+    const QString root = m_dir.filePath(QStringLiteral("cli%1").arg(++m_count));
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/src/data")));
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/out")));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("fixturegui.exe")),
+                        root + QStringLiteral("/src/app.exe")));
+    QVERIFY(writeAll(root + QStringLiteral("/src/data/notes.txt"), "notes"));
+
+    QStringList args = {root + QStringLiteral("/src"), QStringLiteral("app.exe"),
+                        root + QStringLiteral("/out"), QStringLiteral("--level"),
+                        QStringLiteral("1")};
+    const QString ico = fixture(QStringLiteral("new.ico"));
+    if (userIcon)
+        args << QStringLiteral("--icon") << ico;
+    QProcess packer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    packer.setProcessEnvironment(env);
+    packer.start(cli, args);
+    QVERIFY(packer.waitForFinished(120000));
+    const QString log = QString::fromUtf8(packer.readAllStandardOutput());
+    QVERIFY2(packer.exitCode() == 0, qPrintable(log));
+    QVERIFY2(log.contains(userIcon ? QStringLiteral("使用用户提供的图标文件")
+                                   : QStringLiteral("成功从主程序提取图标")),
+             qPrintable(log));
+    const QString output = root + QStringLiteral("/out/app.exe");
+
+    // Icon group 1 of the output is the icon used.
+    Worker worker;
+    const QByteArray used =
+        userIcon ? readAll(ico) : worker.extractIconFromExe(root + QStringLiteral("/src/app.exe"));
+    const auto seen = probe(output);
+    QCOMPARE(seen.value(QStringLiteral("description")),
+             QStringLiteral("Morvane Portable Application"));
+    const int usedCount = qFromLittleEndian<quint16>(used.constData() + 4);
+    QCOMPARE(seen.value(QStringLiteral("group1")), QString::number(6 + 14 * usedCount));
+    QCOMPARE(groupImagesOf(output), icoImagesOf(used));
+
+    QString why;
+    QVERIFY2(runsAndStartsProgram(output, &why), qPrintable(why));
+}
 QTEST_GUILESS_MAIN(TestWine)
 #include "tst_wine.moc"
