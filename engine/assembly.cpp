@@ -58,7 +58,10 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
                                  QStringLiteral(".exe");
     const WorkCopyGuard workCopyGuard(workCopyPath);
     QFile::remove(workCopyPath);
-    if (!QFile::copy(moduleCopyPath, workCopyPath)) {
+    // Taken from the bundle, not from the shared module copy, which a job of
+    // another Quillon build may replace at any moment.
+    if (quillon::ensureBundleCopy(QStringLiteral(":/resources/7zSD.sfx"), workCopyPath) ==
+        quillon::BundleCopy::Failed) {
         emit logMessage(QStringLiteral("错误：无法创建 SFX 模板副本"));
         emit finished(false);
         return;
