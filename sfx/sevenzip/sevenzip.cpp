@@ -930,10 +930,14 @@ Error Archive::State::parseFiles(HeaderParser &p)
                 static_cast<std::size_t>(std::count(emptyStream.begin(), emptyStream.end(), true));
             break;
         case kEmptyFile:
+            if (!seen.count(kEmptyStream))
+                return p.malformed("empty files before empty streams");
             if ((e = q.bits(numEmpty, emptyFile, "empty files")).failed())
                 return e;
             break;
         case kAnti:
+            if (!seen.count(kEmptyStream))
+                return p.malformed("anti items before empty streams");
             if ((e = q.bits(numEmpty, anti, "anti items")).failed())
                 return e;
             if (std::find(anti.begin(), anti.end(), true) != anti.end())

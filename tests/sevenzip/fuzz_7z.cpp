@@ -1,0 +1,68 @@
+// libFuzzer target for the 7z reader: open, then extract into a sink that
+// only counts. Inputs above 1 MiB are ignored.
+#include "payload.h"
+#include "sevenzip.h"
+
+#include <cstring>
+
+namespace {
+
+using namespace quillon::sevenzip;
+
+class SpanInput : public Input
+{
+public:
+    SpanInput(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
+    std::uint64_t size() const override { return m_size; }
+    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
+    {
+        if (offset > m_size || count > m_size - offset)
+            return false;
+        std::memcpy(buffer, m_data + offset, count);
+        return true;
+    }
+
+private:
+    const std::uint8_t *m_data;
+    std::size_t m_size;
+};
+
+class CountingSink : public Sink
+{
+public:
+    bool directory(const Entry &) override { return true; }
+    bool beginFile(const Entry &) override { return true; }
+    bool write(const std::uint8_t *, std::size_t size) override
+    {
+        total += size;
+        return total < (std::uint64_t(64) << 20); // bound the time spent per input
+    }
+    bool endFile(const Entry &) override { return true; }
+    std::uint64_t total = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size > (1u << 20))
+        return 0;
+    SpanInput input(data, size);
+    std::uint64_t offset = 0;
+    if (size >= 2 && data[0] == 'M' && data[1] == 'Z') {
+        Payload payload;
+        if (locatePayload(input, 0, payload).failed())
+            return 0;
+        offset = payload.archiveOffset;
+    }
+    Options options;
+    options.mapping = (size & 1) ? NameMapping::Windows : NameMapping::Host;
+    options.maxDictionarySize = 16u << 20;
+    options.maxHeaderSize = 16u << 20;
+    Archive archive;
+    if (archive.open(input, offset, options).failed())
+        return 0;
+    CountingSink sink;
+    archive.extract(sink);
+    return 0;
+}

@@ -1,0 +1,294 @@
+// Bad input: every case is refused with a clear error, nothing is written
+// outside the extraction root, and quillon-unpack leaves nothing behind.
+#include "archivewriter.h"
+#include "sevenzip.h"
+#include "testinput.h"
+
+#include <QtTest>
+
+using namespace quillon;
+using namespace quillon::sevenzip;
+using namespace archivewriter;
+
+namespace {
+
+QByteArray bytes(const std::string &s)
+{
+    return QByteArray::fromStdString(s);
+}
+
+std::string readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().toStdString();
+}
+
+// A header with only a FilesInfo of `n` files and nothing else.
+std::string filesOnly(std::uint64_t n)
+{
+    return wrap("", "\x01\x05" + num(n) + '\x00' + '\x00');
+}
+
+// One folder with the given coder bytes, one packed stream of `packed`.
+std::string folderArchive(const std::string &packed, const std::string &coders,
+                          const std::string &unpackSizes, int numPacked = 1)
+{
+    std::string h = "\x01\x04";
+    h += '\x06' + num(0) + num(numPacked) + '\x09';
+    for (int i = 0; i < numPacked; ++i)
+        h += num(packed.size() / std::size_t(numPacked));
+    h += '\x00';
+    h += std::string("\x07\x0B", 2) + num(1) + '\x00' + coders + '\x0C' + unpackSizes + '\x00';
+    h += '\x00';
+    const std::string name = std::string(1, '\0') + utf16z("f");
+    h += '\x05' + num(1) + '\x11' + num(name.size()) + name;
+    h += '\x00';
+    h += '\x00';
+    return wrap(packed, h);
+}
+
+QStringList listTree(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        out << QDir(root).relativeFilePath(path) + (it.fileInfo().isDir() ? "/" : "");
+    }
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class TestBadInput : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void refused_data();
+    void refused();
+
+private:
+    std::string make7z(const QStringList &switches, const QString &name);
+    QTemporaryDir m_dir;
+    std::string m_good;
+};
+
+std::string TestBadInput::make7z(const QStringList &switches, const QString &name)
+{
+    const QString archive = m_dir.filePath(name);
+    QProcess p;
+    p.setWorkingDirectory(m_dir.filePath("src"));
+    p.start(SEVENZIP_7ZZ,
+            QStringList{"a", "-t7z", archive, "*", "-r", "-bso0", "-bsp0"} + switches);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return {};
+    return readFile(archive);
+}
+
+void TestBadInput::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QDir().mkpath(m_dir.filePath("src/dir"));
+    QByteArray text;
+    for (int i = 0; i < 2000; ++i)
+        text += "line " + QByteArray::number(i * 7919 % 1000) + " of the test text\n";
+    QFile a(m_dir.filePath("src/a.txt")), c(m_dir.filePath("src/dir/c.txt"));
+    QVERIFY(a.open(QIODevice::WriteOnly) && a.write(text) > 0);
+    QVERIFY(c.open(QIODevice::WriteOnly) && c.write(text.left(5000)) > 0);
+    a.close();
+    c.close();
+    m_good = make7z({"-m0=LZMA2", "-mx=5"}, "good.7z");
+    QVERIFY(m_good.size() > 100);
+    MemoryInput input(m_good);
+    Archive archive;
+    QVERIFY(archive.open(input).ok());
+}
+
+void TestBadInput::refused_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<int>("kind"); // -1: any failure
+    QTest::addColumn<QString>("text");
+    const int any = -1;
+    auto row = [](const QString &tag, const std::string &data, int kind, const char *text = "") {
+        QTest::newRow(qPrintable(tag)) << bytes(data) << kind << QString::fromUtf8(text);
+    };
+
+    // Damage to a real archive.
+    const std::string &good = m_good;
+    const std::uint64_t headerPos =
+        32 + (std::uint64_t(std::uint8_t(good[12])) | std::uint64_t(std::uint8_t(good[13])) << 8 |
+              std::uint64_t(std::uint8_t(good[14])) << 16);
+    const std::size_t packedEnd = std::size_t(headerPos);
+    for (std::size_t cut :
+         {std::size_t(0), std::size_t(6), std::size_t(31), std::size_t(32), std::size_t(40),
+          packedEnd / 2, packedEnd, good.size() - 5, good.size() - 1})
+        row(QString("truncated at %1").arg(cut), good.substr(0, cut), int(ErrorKind::Truncated));
+    auto flipped = [&](std::size_t at) {
+        std::string s = good;
+        s[at] = char(s[at] ^ 0x40);
+        return s;
+    };
+    row("flipped signature", flipped(2), int(ErrorKind::Malformed));
+    row("flipped start header CRC", flipped(8), int(ErrorKind::CrcMismatch));
+    row("flipped next header offset", flipped(12), int(ErrorKind::CrcMismatch));
+    row("flipped header byte", flipped(good.size() - 3), int(ErrorKind::CrcMismatch));
+    row("flipped packed byte early", flipped(40), any);
+    row("flipped packed byte middle", flipped(packedEnd / 2), any);
+    row("flipped packed byte near the end", flipped(packedEnd - 10), any);
+    row("not an archive", std::string(200, 'x'), int(ErrorKind::Malformed));
+
+    // Absurd counts and sizes.
+    const std::uint64_t huge = std::uint64_t(1) << 40;
+    row("files count", filesOnly(huge), int(ErrorKind::LimitExceeded));
+    row("folders count", wrap("", "\x01\x04\x07\x0B" + num(huge) + '\x00'),
+        int(ErrorKind::LimitExceeded));
+    row("packed streams count", wrap("", "\x01\x04\x06" + num(0) + num(huge)),
+        int(ErrorKind::LimitExceeded));
+    {
+        const std::string copy = std::string("\x01\x01\x00", 3) + '\x0C' + num(4) + '\x00';
+        std::string h = "\x01\x04\x06" + num(0) + num(1) + '\x09' + num(4) + '\x00';
+        h += std::string("\x07\x0B", 2) + num(1) + '\x00' + copy;
+        row("substreams count", wrap("abcd", h + "\x08\x0D" + num(huge) + '\x00'),
+            int(ErrorKind::LimitExceeded));
+        row("substream sizes beyond folder",
+            wrap("abcd", h + "\x08\x0D" + num(2) + '\x09' + num(9) + '\x00' + '\x00' + '\x05' +
+                             num(2) + '\x11' + num(9) + '\x00' + utf16z("a") + utf16z("b") +
+                             '\x00' + '\x00'),
+            int(ErrorKind::Malformed));
+    }
+    {
+        std::string h = "\x01\x04\x06" + num(0) + num(1) + '\x09' + num(std::uint64_t(1) << 62) +
+                        '\x00' + '\x00';
+        row("pack size huge", wrap("abcd", h), int(ErrorKind::Malformed));
+    }
+    {
+        std::string s = wrap("", std::string(64, '\x00'));
+        // Next header size far beyond the file, with a valid start header CRC.
+        std::string tail = le(0, 8) + le(std::uint64_t(1) << 50, 8) + le(0, 4);
+        s.replace(8, 24, le(crc(tail), 4) + tail);
+        row("next header size", s, int(ErrorKind::Truncated));
+    }
+    row("copy sizes differ", folderArchive("abcd", num(1) + std::string("\x01\x00", 2), num(5)),
+        int(ErrorKind::Malformed));
+    row("LZMA2 4 GiB dictionary",
+        folderArchive("abcd", num(1) + std::string("\x21\x21\x01\x28", 4), num(huge)),
+        int(ErrorKind::LimitExceeded));
+    row("LZMA2 bad property",
+        folderArchive("abcd", num(1) + std::string("\x21\x21\x01\x29", 4), num(4)),
+        int(ErrorKind::Malformed));
+    row("five coders", folderArchive("abcd", num(5), ""), int(ErrorKind::LimitExceeded));
+    {
+        // Delta over BCJ over LZMA: three coders, a chain 7-Zip never writes.
+        std::string coders = num(3) + "\x01\x04" + "\x21\x03\x01\x03" +
+                             std::string("\x23\x03\x01\x01\x05\x5D\x00\x00\x01\x00", 10);
+        coders += num(1) + num(0) + num(2) + num(1); // bind pairs: in1<-out0? in2<-out1
+        row("three-coder chain", folderArchive("abcd", coders, num(4) + num(4) + num(4)),
+            int(ErrorKind::Unsupported), "folder layout");
+    }
+    {
+        // BCJ2 whose main, call and jump streams hold more than its output.
+        const std::string lzma("\x23\x03\x01\x01\x05\x5D\x00\x00\x01\x00", 10);
+        std::string coders =
+            num(4) + lzma + lzma + lzma + std::string("\x14\x03\x03\x01\x1B", 5) + num(4) + num(1);
+        coders += num(5) + num(0) + num(4) + num(1) + num(3) + num(2);
+        coders += num(2) + num(6) + num(1) + num(0);
+        row("BCJ2 stream sizes",
+            folderArchive("abcd", coders, num(100) + num(100) + num(100) + num(150), 4),
+            int(ErrorKind::Malformed), "BCJ2");
+        // The same with the range coder stream fed by a coder instead of packed.
+        std::string bad =
+            num(4) + lzma + lzma + lzma + std::string("\x14\x03\x03\x01\x1B", 5) + num(4) + num(1);
+        bad += num(6) + num(0) + num(4) + num(1) + num(3) + num(2);
+        bad += num(2) + num(5) + num(1) + num(0);
+        row("BCJ2 layout", folderArchive("abcd", bad, num(1) + num(1) + num(1) + num(9), 4),
+            int(ErrorKind::Unsupported), "folder layout");
+    }
+    {
+        std::string names = std::string(1, '\0') + utf16z("a");
+        std::string files = '\x05' + num(1) + '\x11' + num(names.size()) + names + '\x11' +
+                            num(names.size()) + names + '\x00';
+        row("duplicate names property", wrap("", "\x01" + files + '\x00'),
+            int(ErrorKind::Malformed), "duplicate");
+        std::string empty = '\x05' + num(1) + "\x0F\x01\x80" + "\x0E\x01\x80" + '\x11' +
+                            num(names.size()) + names + '\x00';
+        row("empty-file bits before empty-stream bits", wrap("", "\x01" + empty + '\x00'),
+            int(ErrorKind::Malformed));
+        std::string anti = '\x05' + num(1) + "\x0E\x01\x80" + "\x10\x01\x80" + '\x11' +
+                           num(names.size()) + names + '\x00';
+        row("anti item", wrap("", "\x01" + anti + '\x00'), int(ErrorKind::Unsupported), "anti");
+        row("names missing", wrap("", std::string("\x01\x05\x01\x0E\x01\x80\x00\x00", 8)),
+            int(ErrorKind::Malformed));
+    }
+    {
+        row("bad CRC of the second file",
+            copyArchive({{"a.txt", "first", false, false}, {"b.txt", "second", false, true}}),
+            int(ErrorKind::CrcMismatch), "b.txt");
+    }
+
+    // Names that would leave the extraction root.
+    for (const char *name : {"../evil.txt", "ok/../../evil.txt", "/tmp/quillon-evil.txt",
+                             "C:\\evil.txt", "c:evil.txt", "\\\\server\\share\\evil.txt",
+                             "\\\\?\\C:\\evil.txt", "..\\evil.txt", "ok/..\\..\\evil.txt"})
+        row(QString("unsafe name %1").arg(name),
+            copyArchive({{"fine.txt", "fine", false, false}, {name, "evil", false, false}}),
+            int(ErrorKind::Malformed), "unsafe file name");
+    row("unsafe folder name", copyArchive({{"..", "", true, false}, {"x", "data", false, false}}),
+        int(ErrorKind::Malformed), "unsafe file name");
+
+    // Coders we do not implement, named in the error.
+    row("PPMd", make7z({"-m0=PPMd"}, "ppmd.7z"), int(ErrorKind::Unsupported), "PPMd");
+    row("BZip2", make7z({"-m0=BZip2"}, "bzip2.7z"), int(ErrorKind::Unsupported), "BZip2");
+    row("Deflate", make7z({"-m0=Deflate"}, "deflate.7z"), int(ErrorKind::Unsupported), "Deflate");
+    row("AES", make7z({"-psecret", "-mhe=off"}, "aes.7z"), int(ErrorKind::Unsupported), "AES");
+    row("AES header", make7z({"-psecret", "-mhe=on"}, "aesh.7z"), int(ErrorKind::Unsupported),
+        "AES");
+}
+
+void TestBadInput::refused()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+
+    // The reader itself.
+    MemoryInput input(archive.toStdString());
+    Archive reader;
+    Error error = reader.open(input);
+    if (error.ok()) {
+        CollectSink sink;
+        error = reader.extract(sink);
+    }
+    QVERIFY2(error.failed(), "accepted");
+    qInfo("%s", error.message().c_str());
+    if (kind >= 0)
+        QVERIFY2(int(error.kind) == kind, error.message().c_str());
+    if (!text.isEmpty())
+        QVERIFY2(QString::fromStdString(error.message()).contains(text), error.message().c_str());
+
+    // quillon-unpack: exit 1, one line on stderr, nothing left behind.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QFile file(work.filePath("a.7z"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(archive);
+    file.close();
+    QDir().mkpath(work.filePath("root"));
+    QProcess unpack;
+    unpack.start(SEVENZIP_UNPACK, {"x", file.fileName(), work.filePath("root/out")});
+    QVERIFY(unpack.waitForFinished(60000));
+    QCOMPARE(unpack.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(unpack.exitCode(), 1);
+    const QByteArray err = unpack.readAllStandardError();
+    QVERIFY2(err.startsWith("quillon-unpack: ") && err.count('\n') == 1, err.constData());
+    QCOMPARE(listTree(work.path()), QStringList({"a.7z", "root/"}));
+    QVERIFY(!QFile::exists("/tmp/quillon-evil.txt"));
+}
+
+QTEST_GUILESS_MAIN(TestBadInput)
+#include "tst_badinput.moc"
