@@ -305,14 +305,23 @@ void TestLanguage::menuRebuiltFromItsOwnItem()
             shown->setActiveAction(shown->actions().at(item));
             QTest::keyClick(shown, Qt::Key_Return);
         });
-        // Never wait forever on a popup the timer could not reach.
-        QTimer::singleShot(5000, window.get(), [] {
-            if (QWidget *popup = QApplication::activePopupWidget())
+        // Closes a popup the first timer did not handle: a second menu from a
+        // click handler of an earlier rebuild that is still connected.
+        QTimer safety;
+        safety.setSingleShot(true);
+        bool stray = false;
+        connect(&safety, &QTimer::timeout, [&stray] {
+            if (QWidget *popup = QApplication::activePopupWidget()) {
+                stray = true;
                 popup->close();
+            }
         });
+        safety.start(3000);
         emit button->clicked();
+        safety.stop();
 
         QVERIFY2(opened, "the menu did not open");
+        QVERIFY2(!stray, "one click opened the menu more than once");
         settle();
         QVERIFY2(!shown, "the replaced menu was not disposed of");
         QCOMPARE(checkedItems(*window), QList<int>{item});
