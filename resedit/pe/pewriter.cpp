@@ -242,6 +242,12 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
     if (image.sections.empty())
         return fail(ErrorKind::Unsupported, image.sectionTableOffset, "image without sections");
 
+    // Where the image ends in the file: after the last section's data, and
+    // never inside the headers (sections may all be without raw data).
+    const std::uint64_t imageEnd = std::max<std::uint64_t>(
+        {image.imageEnd, std::min<std::uint64_t>(image.sizeOfHeaders, fileSize),
+         std::min<std::uint64_t>(
+             image.sectionTableOffset + kSectionHeaderSize * image.sections.size(), fileSize)});
     const std::uint64_t optional = image.optionalHeaderOffset;
     const std::uint64_t dirTable = optional + (image.pe32plus ? 112 : 96);
     const std::uint64_t sectionTable = image.sectionTableOffset;
@@ -274,10 +280,14 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
         if (target == lastByVa) {
             const Section &s = image.sections[target];
             const std::uint64_t rawEnd = std::uint64_t{s.rawOffset} + s.rawSize;
-            bool lastInFile = rawEnd == image.imageEnd && s.rawOffset != 0;
+            // Its data must follow the headers and every other section's data.
+            const std::uint64_t headersEnd = std::max<std::uint64_t>(
+                image.sizeOfHeaders, sectionTable + kSectionHeaderSize * sectionCount);
+            bool lastInFile = rawEnd == imageEnd && s.rawOffset >= headersEnd;
             for (std::size_t i = 0; i < sectionCount && lastInFile; ++i) {
-                if (i != target && image.sections[i].rawSize != 0 &&
-                    image.sections[i].rawOffset >= s.rawOffset)
+                const Section &other = image.sections[i];
+                if (i != target && other.rawSize != 0 &&
+                    std::uint64_t{other.rawOffset} + other.rawSize > s.rawOffset)
                     lastInFile = false;
             }
             inPlace = lastInFile;
@@ -285,7 +295,7 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
     }
 
     // Certificates sit in the overlay; any edit invalidates them.
-    std::uint64_t overlayBegin = image.imageEnd;
+    std::uint64_t overlayBegin = imageEnd;
     std::uint64_t certBegin = fileSize;
     std::uint64_t certEnd = fileSize;
     bool dropCertificate = false;
@@ -330,7 +340,7 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
             if (original[headerAt + i] != 0)
                 return fail(ErrorKind::Unsupported, headerAt, "no room for a new section header");
         }
-        newSectionRaw = alignUp(image.imageEnd, image.fileAlignment);
+        newSectionRaw = alignUp(imageEnd, image.fileAlignment);
         const std::uint64_t va = alignUp(memoryEnd, image.sectionAlignment);
         if (va > 0xFFFFFFFFull)
             return fail(ErrorKind::LimitExceeded, sectionTable, "image too large");
@@ -350,7 +360,7 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
         return fail(ErrorKind::LimitExceeded, 0, "image too large");
 
     // Image up to the resource data, the new tree, then the overlay.
-    const std::uint64_t keep = inPlace ? newSectionRaw : image.imageEnd;
+    const std::uint64_t keep = inPlace ? newSectionRaw : imageEnd;
     out.assign(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(keep));
     out.resize(static_cast<std::size_t>(newSectionRaw), 0);
     out.insert(out.end(), tree.begin(), tree.end());
@@ -393,8 +403,8 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
 
     // A COFF symbol table after the image moves with the overlay.
     const std::uint32_t symbols = getU32(out, coff + kCoffPointerToSymbols);
-    if (symbols != 0 && symbols >= image.imageEnd && symbols < certBegin) {
-        const std::uint64_t moved = symbols - image.imageEnd + newImageEnd;
+    if (symbols != 0 && symbols >= imageEnd && symbols < certBegin) {
+        const std::uint64_t moved = symbols - imageEnd + newImageEnd;
         putU32(out, coff + kCoffPointerToSymbols,
                moved <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(moved) : 0);
     }

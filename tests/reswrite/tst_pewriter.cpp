@@ -1,6 +1,7 @@
 // The portable PE resource writer: round trips on real executables, header
 // consistency, overlay, certificate, the new-section fallback and atomic
 // writes. Checked with our reader and with python3-pefile.
+#include "../resread/pebuilder.h"
 #include "icongroup.h"
 #include "peimage.h"
 #include "pewriter.h"
@@ -83,6 +84,7 @@ private slots:
     void shrinksInPlace();
     void dropsCertificate();
     void refusesWithoutHeaderRoom();
+    void headersKeptWithoutSectionData();
     void resourceListEdits();
     void atomicWrite();
 
@@ -267,6 +269,35 @@ void TestPeWriter::refusesWithoutHeaderRoom()
     std::vector<std::uint8_t> out;
     const pe::WriteResult result = pe::rebuildResources(bytes, image, image.resources, out);
     QCOMPARE(result.error.kind, ErrorKind::Unsupported);
+}
+
+// Found by fuzz_pewriter: an image whose only section has no raw data and
+// whose file ends inside SizeOfHeaders lost its headers on rebuild.
+void TestPeWriter::headersKeptWithoutSectionData()
+{
+    testpe::Layout layout;
+    std::vector<std::uint8_t> bytes =
+        testpe::build({{testpe::id(10), testpe::id(1), 0x409, {1, 2, 3}}}, false, &layout);
+    setU32(bytes, layout.sectionTable + 16, 0); // SizeOfRawData
+    setU32(bytes, layout.sectionTable + 20, 0); // PointerToRawData
+    const std::uint64_t resourceDir = layout.optionalHeader + 96 + 8 * pe::DIR_RESOURCE;
+    setU32(bytes, resourceDir, 0);
+    setU32(bytes, resourceDir + 4, 0);
+    bytes.resize(layout.sectionTable + 80); // ends inside SizeOfHeaders
+    pe::PeImage image;
+    QVERIFY(pe::parsePe(bytes.data(), bytes.size(), image).ok());
+
+    pe::Resource res;
+    res.type = pe::ResId::fromId(pe::RT_VERSION);
+    res.name = pe::ResId::fromId(1);
+    res.data = {9, 9, 9, 9};
+    std::vector<std::uint8_t> out;
+    QVERIFY(pe::rebuildResources(bytes, image, {res}, out).error.ok());
+    QVERIFY(std::equal(bytes.begin(), bytes.begin() + 2, out.begin())); // "MZ"
+    pe::PeImage edited;
+    QVERIFY(pe::parsePe(out.data(), out.size(), edited).ok());
+    QCOMPARE(edited.resources.size(), std::size_t{1});
+    QVERIFY(edited.resources.front().data == res.data);
 }
 
 void TestPeWriter::resourceListEdits()
