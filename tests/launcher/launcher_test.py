@@ -296,7 +296,8 @@ def wine_environment():
     if not os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg")):
         subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return env
 
 
@@ -328,13 +329,18 @@ class WineBase(unittest.TestCase):
     def setUpClass(cls):
         cls.env = wine_environment()
         # One wine server for the whole class keeps each start cheap.
-        cls.server = subprocess.Popen(["wineserver", "-f", "-p"], env=cls.env)
+        # It outlives its last client by 30 s only, and holds none of our pipes,
+        # so a failing set-up cannot keep the test run waiting.
+        cls.server = subprocess.Popen(["wineserver", "-f", "-p30"], env=cls.env,
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
         cls.base = fresh_dir(cls.__name__)
         cls.report = os.path.join(cls.base, "report.txt")
 
     @classmethod
     def tearDownClass(cls):
-        subprocess.run(["wineserver", "-k"], env=cls.env, timeout=60)
+        subprocess.run(["wineserver", "-k"], env=cls.env, timeout=60, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         cls.server.wait(timeout=60)
 
     def wine_temp(self):
