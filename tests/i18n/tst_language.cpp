@@ -6,7 +6,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
@@ -91,6 +93,18 @@ QStringList comboTexts(QComboBox *box)
     return texts;
 }
 
+// Qt's own texts (standard buttons) as the installed Qt catalogue gives them.
+QString qtYes()
+{
+    return QCoreApplication::translate("QPlatformTheme", "&Yes");
+}
+
+bool haveQtCatalogues()
+{
+    return QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                         QStringLiteral("/qtbase_zh_TW.qm"));
+}
+
 std::unique_ptr<MainWindow> newWindow()
 {
     auto window = std::make_unique<MainWindow>();
@@ -152,15 +166,17 @@ void TestLanguage::switchLanguage_data()
     QTest::addColumn<QString>("advancedTab");
     QTest::addColumn<QStringList>("levels");
     QTest::addColumn<QString>("about");
+    QTest::addColumn<QString>("qtYesText");
 
     QTest::newRow("Traditional Chinese")
         << 1 << QString("zh_TW") << QString("開始製作") << QString("選擇") << QString("設定")
-        << QStringList{"儲存", "最快", "快速", "標準", "最大", "極限"} << QString("關於Quillon");
+        << QStringList{"儲存", "最快", "快速", "標準", "最大", "極限"} << QString("關於Quillon")
+        << QString("是(&Y)");
     QTest::newRow("English") << 2 << QString("en_US") << QString("Start Making")
                              << QString("Browse") << QString("Setting")
                              << QStringList{"Store",  "Fastest", "Fast",
                                             "Normal", "Maximum", "Ultra"}
-                             << QString("About Quillon");
+                             << QString("About Quillon") << QString("&Yes");
 }
 
 void TestLanguage::switchLanguage()
@@ -172,6 +188,7 @@ void TestLanguage::switchLanguage()
     QFETCH(QString, advancedTab);
     QFETCH(QStringList, levels);
     QFETCH(QString, about);
+    QFETCH(QString, qtYesText);
 
     {
         auto window = newWindow();
@@ -199,6 +216,8 @@ void TestLanguage::switchLanguage()
         QCOMPARE(checkedItems(*window), QList<int>{item});
         QCOMPARE(menuTexts(*window), menuNames + QStringList({QStringLiteral("-"), about}));
         QCOMPARE(storedLanguage(), QVariant(code));
+        if (haveQtCatalogues())
+            QCOMPARE(qtYes(), qtYesText);
     }
 
     // The choice survives a restart.
@@ -224,6 +243,8 @@ void TestLanguage::switchBackRestoresSourceTexts()
     QCOMPARE(menuTexts(*window).last(), QStringLiteral("关于Quillon"));
     QCOMPARE(checkedItems(*window), QList<int>{0});
     QCOMPARE(storedLanguage(), QVariant(QStringLiteral("zh_CN")));
+    if (haveQtCatalogues())
+        QCOMPARE(qtYes(), QStringLiteral("是(&Y)"));
 }
 
 void TestLanguage::languageInForceWritesNothing()
