@@ -104,8 +104,13 @@ private slots:
     void initTestCase();
     void archiveRootHoldsFolderContent_data();
     void archiveRootHoldsFolderContent();
+    void moduleUnpacksAndStartsTheProgram();
 
 private:
+    void makeSource(const QString &source, const QByteArray &program);
+    void packOnWindows(const QString &work, const QString &source, const QString &level,
+                       const QString &method, const QString &dictionary, bool trailingSlash);
+
     QString m_archiver;
 };
 
@@ -143,32 +148,31 @@ void TestWindowsArchiver::archiveRootHoldsFolderContent_data()
                                                 << "1M" << true;
 }
 
-void TestWindowsArchiver::archiveRootHoldsFolderContent()
+// A folder name with a blank, nested folders, an empty folder, an empty file,
+// a non-ASCII name and data that does not compress.
+void TestWindowsArchiver::makeSource(const QString &source, const QByteArray &program)
 {
-    QFETCH(QString, level);
-    QFETCH(QString, method);
-    QFETCH(QString, dictionary);
-    QFETCH(bool, trailingSlash);
-
-    QTemporaryDir work;
-    QVERIFY(work.isValid());
-    // A folder name with a blank, nested folders, an empty folder, an empty
-    // file, a non-ASCII name and data that does not compress.
-    const QString source = work.filePath(QStringLiteral("My App"));
     QByteArray noise(300 * 1024, Qt::Uninitialized);
     QRandomGenerator generator(9);
     for (char &c : noise) {
         c = static_cast<char>(generator.bounded(256));
     }
-    QVERIFY(writeFile(source + QStringLiteral("/app.exe"), QByteArray("MZ").repeated(5000)));
+    QVERIFY(writeFile(source + QStringLiteral("/app.exe"), program));
     QVERIFY(writeFile(source + QStringLiteral("/data/sub/noise.bin"), noise));
     QVERIFY(writeFile(source + QStringLiteral("/docs/说明 文件.txt"), "读我\r\n"));
     QVERIFY(writeFile(source + QStringLiteral("/empty.txt"), QByteArray()));
     QVERIFY(QDir().mkpath(source + QStringLiteral("/logs")));
+}
 
+// Runs 7za.exe under Wine with the argument list the job builds on Windows,
+// making <work>/temp.7z from `source`.
+void TestWindowsArchiver::packOnWindows(const QString &work, const QString &source,
+                                        const QString &level, const QString &method,
+                                        const QString &dictionary, bool trailingSlash)
+{
     // The paths as Quillon holds them on Windows: "Z:/..." with forward slashes.
     const QString folderWin = winetest::windowsPath(source);
-    const QString archiveWin = winetest::windowsPath(work.filePath(QStringLiteral("temp.7z")));
+    const QString archiveWin = winetest::windowsPath(work + QStringLiteral("/temp.7z"));
     QVERIFY2(folderWin.startsWith(QLatin1String("Z:\\")), qPrintable(folderWin));
     QString folderPath = QDir::fromNativeSeparators(folderWin);
     if (trailingSlash) {
@@ -182,9 +186,26 @@ void TestWindowsArchiver::archiveRootHoldsFolderContent()
     QCOMPARE(arguments.at(3),
              folderWin + (trailingSlash ? QStringLiteral("\\\\*") : QStringLiteral("\\*")));
 
-    const winetest::RunResult run = winetest::run(m_archiver, arguments, work.path(), 120000);
+    const winetest::RunResult run = winetest::run(m_archiver, arguments, work, 120000);
     QVERIFY2(run.started && run.finished, "7za.exe did not run to its end under Wine");
     QVERIFY2(run.exitCode == 0, run.output.constData());
+}
+
+void TestWindowsArchiver::archiveRootHoldsFolderContent()
+{
+    QFETCH(QString, level);
+    QFETCH(QString, method);
+    QFETCH(QString, dictionary);
+    QFETCH(bool, trailingSlash);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString source = work.filePath(QStringLiteral("My App"));
+    makeSource(source, QByteArray("MZ").repeated(5000));
+    packOnWindows(work.path(), source, level, method, dictionary, trailingSlash);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
 
     FileInput input(work.filePath(QStringLiteral("temp.7z")));
     QVERIFY(input.isOpen());
@@ -198,6 +219,45 @@ void TestWindowsArchiver::archiveRootHoldsFolderContent()
     // The root holds the content: app.exe at the top, no "My App/" prefix.
     QVERIFY(sink.tree.contains(QStringLiteral("app.exe")));
     QCOMPARE(sink.tree, readTree(source));
+}
+
+// The whole road on Windows: 7za.exe packs the folder, the output is module,
+// configuration block and archive, and our module unpacks it and starts the
+// main program, which finds its files beside it.
+void TestWindowsArchiver::moduleUnpacksAndStartsTheProgram()
+{
+    const QString module = QStringLiteral(QUILLON_SFX_MODULE);
+    if (module.isEmpty() || !QFileInfo::exists(module)) {
+        QSKIP("the Windows module is not part of this build");
+    }
+    QFile checker(QStringLiteral(QUILLON_WIN32_CHECKER));
+    QVERIFY(checker.open(QIODevice::ReadOnly));
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString source = work.filePath(QStringLiteral("My App"));
+    makeSource(source, checker.readAll());
+    packOnWindows(work.path(), source, QStringLiteral("5"), QStringLiteral("LZMA2"),
+                  QStringLiteral("16M"), false);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+
+    QFile moduleFile(module);
+    QFile archive(work.filePath(QStringLiteral("temp.7z")));
+    QVERIFY(moduleFile.open(QIODevice::ReadOnly) && archive.open(QIODevice::ReadOnly));
+    const QString output = work.filePath(QStringLiteral("app.exe"));
+    QVERIFY(writeFile(output, moduleFile.readAll() +
+                                  quillon::buildSfxConfig(QStringLiteral("app.exe")).toUtf8() +
+                                  archive.readAll()));
+
+    const winetest::RunResult run =
+        winetest::run(output, {}, work.path(), 120000, {QStringLiteral("QUILLON_SFX_NOUI=1")});
+    QVERIFY2(run.finished, "the output did not end under Wine");
+    QVERIFY2(run.exitCode == 42,
+             qPrintable(QStringLiteral("exit code %1 (42: every file found): %2")
+                            .arg(run.exitCode)
+                            .arg(QString::fromUtf8(run.output))));
 }
 
 QTEST_GUILESS_MAIN(TestWindowsArchiver)

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 namespace winetest {
 
@@ -72,25 +73,41 @@ bool ensurePrefix(QString *error)
 }
 
 RunResult run(const QString &program, const QStringList &arguments, const QString &workingDirectory,
-              int timeoutMs)
+              int timeoutMs, const QStringList &extraEnvironment)
 {
     RunResult result;
+    QProcessEnvironment env = environment();
+    for (const QString &entry : extraEnvironment) {
+        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    }
+    // Output goes to a file, not a pipe: Wine's background processes inherit
+    // the program's handles and would hold a pipe open, and a console
+    // program's helper may wait on it.
+    QTemporaryDir outputDir;
+    if (!outputDir.isValid()) {
+        return result;
+    }
+    const QString outputFile = outputDir.filePath(QStringLiteral("output"));
     QProcess process;
-    process.setProcessEnvironment(environment());
+    process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(outputFile);
     process.setWorkingDirectory(workingDirectory);
     process.start(QStringLiteral("wine"), QStringList{program} + arguments);
     result.started = process.waitForStarted(30000);
     if (!result.started) {
         return result;
     }
-    process.closeWriteChannel();
     result.finished = process.waitForFinished(timeoutMs);
     if (!result.finished) {
         process.kill();
         process.waitForFinished(5000);
     }
-    result.output = process.readAll();
+    QFile output(outputFile);
+    if (output.open(QIODevice::ReadOnly)) {
+        result.output = output.readAll();
+    }
     if (result.finished && process.exitStatus() == QProcess::NormalExit) {
         result.exitCode = process.exitCode();
     }

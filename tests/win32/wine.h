@@ -28,9 +28,10 @@ bool ensurePrefix(QString *error);
 // installer, and no display, so no program can wait on a message box.
 QProcessEnvironment environment();
 
-// Runs `program` (a Windows or Wine program) with `arguments` under `wine`.
+// Runs `program` (a Windows or Wine program) with `arguments` under `wine`;
+// `extraEnvironment` holds "NAME=value" entries added for this run.
 RunResult run(const QString &program, const QStringList &arguments, const QString &workingDirectory,
-              int timeoutMs);
+              int timeoutMs, const QStringList &extraEnvironment = {});
 
 // The Windows form ("Z:\...") of a host path, as winepath -w gives it;
 // empty on failure.
