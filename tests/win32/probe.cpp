@@ -62,6 +62,27 @@ const char *statusName(quillon::platform::LargeIconStatus status)
     return "?";
 }
 
+// The colours a viewer sees, as R, G, B per pixel. GDI has already drawn the
+// icon onto opaque white; the portable layer's pixels carry their alpha and
+// are composited onto white here.
+std::vector<std::uint8_t> seenOnWhite(const quillon::platform::LargeIcon &icon)
+{
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(icon.bgra.size() / 4 * 3);
+    for (std::size_t i = 0; i + 3 < icon.bgra.size(); i += 4) {
+        for (int channel = 2; channel >= 0; --channel) {
+            const unsigned value = icon.bgra[i + static_cast<std::size_t>(channel)];
+#ifdef _WIN32
+            rgb.push_back(static_cast<std::uint8_t>(value));
+#else
+            const unsigned alpha = icon.bgra[i + 3];
+            rgb.push_back(static_cast<std::uint8_t>((value * alpha + 255 * (255 - alpha)) / 255));
+#endif
+        }
+    }
+    return rgb;
+}
+
 void reportShell(const std::wstring &path);
 void reportVersion(const std::wstring &path);
 
@@ -121,6 +142,7 @@ void reportShell(const std::wstring &path)
                 large.hasPixels ? 1 : 0);
     if (large.hasPixels) {
         std::printf("large-pixels %s\n", digest(large.bgra.data(), large.bgra.size()).c_str());
+        std::printf("large-seen %s\n", hex(seenOnWhite(large)).c_str());
     }
 
     const IconCount icons = countIcons(path);

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
+
 namespace {
 
 // One file's answers: query key ("group", "image 3", ...) -> value.
@@ -58,6 +60,22 @@ bool writeList(const QString &path, const QStringList &files)
            list.write(files.join(QLatin1Char('\n')).toUtf8() + '\n') > 0;
 }
 
+// Two hex strings of colour bytes that differ by at most 2 in every byte.
+bool closeColours(const QString &a, const QString &b)
+{
+    const QByteArray x = QByteArray::fromHex(a.toLatin1());
+    const QByteArray y = QByteArray::fromHex(b.toLatin1());
+    if (x.size() != y.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < x.size(); ++i) {
+        if (std::abs(int(quint8(x[i])) - int(quint8(y[i]))) > 2) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Where the two layers may answer differently, and why. Anything not listed
 // here must agree. The resource copy (group, images, ICO) has no entry: it
 // agrees byte for byte on every file.
@@ -68,7 +86,15 @@ QString knownDifference(const QString &key, const Answers &portable, const Answe
     if (key == QLatin1String("large-pixels")) {
         return QStringLiteral("GDI draws the icon through its mask onto the opaque-white "
                               "bitmap, so the bitmap holds composited colours; the portable "
-                              "layer hands over the chosen image's own pixels and alpha");
+                              "layer hands over the chosen image's own pixels and alpha "
+                              "(large-seen compares what a viewer sees)");
+    }
+    if (key == QLatin1String("large-seen") && closeColours(p, w)) {
+        return QStringLiteral("blending rounds differently by one or two steps");
+    }
+    if (key == QLatin1String("large-seen") &&
+        portable.value(QStringLiteral("large")) != win32.value(QStringLiteral("large"))) {
+        return QStringLiteral("the pictures differ in size (see large)");
     }
     if (key == QLatin1String("large") && p.startsWith(QLatin1String("ok ")) &&
         w == QLatin1String("ok 32x32 pixels=1")) {
