@@ -169,6 +169,19 @@ private:
     QList<Action> actions;
 };
 
+// Runs the application's event loop (QCoreApplication::quit only ends a
+// running one) until something quits it, or until `limitMs` have passed, in
+// which case it returns 42. The limit's timer dies with the call, so it never
+// ends a later loop.
+inline int runEventLoop(int limitMs)
+{
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(42); });
+    limit.start(limitMs);
+    return QApplication::exec();
+}
+
 inline bool writeFile(const QString &path, const QByteArray &data = QByteArray("MZ"))
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -216,8 +216,7 @@ private slots:
         // quit() only ends a running event loop, so run one: the timer's exit
         // code tells whether the window quit it.
         QTimer::singleShot(0, GuiTestProbe(&window).ui()->closeButton, &QPushButton::click);
-        QTimer::singleShot(3000, qApp, [] { QCoreApplication::exit(42); });
-        const int code = QApplication::exec();
+        const int code = runEventLoop(3000);
 
         QCOMPARE(code, quits ? 0 : 42);
         QCOMPARE(driver.seen.size(), 1);
@@ -239,8 +238,7 @@ private slots:
         driver.answer(QMessageBox::Ok);
 
         QTimer::singleShot(0, probe.ui()->closeButton, &QPushButton::click);
-        QTimer::singleShot(1500, qApp, [] { QCoreApplication::exit(42); });
-        QCOMPARE(QApplication::exec(), 42);
+        QCOMPARE(runEventLoop(1500), 42);
 
         // The system close command (Alt+F4) is refused the same way.
         QVERIFY(!window.close());

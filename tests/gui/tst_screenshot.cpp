@@ -120,8 +120,7 @@ private slots:
             qobject_cast<QMessageBox *>(box)->button(QMessageBox::No)->click();
         });
         QTimer::singleShot(0, GuiTestProbe(&window).ui()->closeButton, &QPushButton::click);
-        QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(42); });
-        QCOMPARE(QApplication::exec(), 42);
+        QCOMPARE(runEventLoop(5000), 42);
         QCOMPARE(driver.seen.size(), 1);
         QVERIFY(QFile::exists(outDir.filePath(QStringLiteral("exit-question.png"))));
     }
