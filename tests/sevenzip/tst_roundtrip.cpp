@@ -131,14 +131,14 @@ void TestRoundTrip::roundTrip_data()
         << QStringList{"-mx=5", "-m0=LZMA2", "-md=1M"} << QStringList{"LZMA2"};
     QTest::newRow("LZMA2 no md") << QStringList{"-mx=5", "-m0=LZMA2"} << QStringList{"LZMA2"};
 
-    // Every filter, forced.
+    // Every filter, forced (the fast level is enough to exercise the filter).
     const char *filters[][2] = {{"BCJ", "BCJ"},      {"ARM64", "ARM64"}, {"ARM", "ARM"},
                                 {"ARMT", "ARMT"},    {"PPC", "PPC"},     {"SPARC", "SPARC"},
                                 {"IA64", "IA64"},    {"RISCV", "RISCV"}, {"Delta:4", "Delta"},
                                 {"Delta:1", "Delta"}};
     for (const auto &f : filters)
         QTest::addRow("filter %s", f[0])
-            << QStringList{"-mx=5", "-m0=LZMA2", QString("-mf=%1").arg(f[0])}
+            << QStringList{"-mx=1", "-m0=LZMA2", QString("-mf=%1").arg(f[0])}
             << QStringList{f[1], "LZMA2"};
     QTest::newRow("filter BCJ over LZMA")
         << QStringList{"-mx=5", "-m0=LZMA", "-mf=BCJ"} << QStringList{"BCJ", "LZMA"};
