@@ -1180,6 +1180,8 @@ Error Archive::extract(Sink &sink)
         return Error(ErrorKind::LimitExceeded, 0, "out of memory");
     std::unique_ptr<Stream> stream;
     std::size_t streamFolder = SIZE_MAX;
+    std::uint64_t folderFilesLeft = 0; // substreams of streamFolder not read yet
+    std::uint32_t folderCrc = 0;       // over the whole folder, when it has its own CRC
     for (std::size_t i = 0; i < s.entries.size(); ++i) {
         const Entry &entry = s.entries[i];
         const FileRecord &record = s.records[i];
@@ -1198,7 +1200,11 @@ Error Archive::extract(Sink &sink)
                 if (e.failed())
                     return e;
                 streamFolder = record.folder;
+                folderFilesLeft = s.streams.folders[record.folder].numSubstreams;
+                folderCrc = 0;
             }
+            const Folder &folder = s.streams.folders[record.folder];
+            const bool checkFolder = folder.hasCrc && folder.numSubstreams > 1;
             std::uint64_t left = entry.size;
             while (left) {
                 std::size_t got = 0;
@@ -1210,10 +1216,14 @@ Error Archive::extract(Sink &sink)
                     return Error(ErrorKind::Truncated, 0, "data ends early in " + entry.path);
                 if (entry.hasCrc)
                     crc = crc32Update(crc, buffer.get(), got);
+                if (checkFolder)
+                    folderCrc = crc32Update(folderCrc, buffer.get(), got);
                 if (!sink.write(buffer.get(), got))
                     return Error(ErrorKind::Io, 0, "cannot write " + entry.path);
                 left -= got;
             }
+            if (--folderFilesLeft == 0 && checkFolder && folderCrc != folder.crc)
+                return Error(ErrorKind::CrcMismatch, 0, "CRC of the block holding " + entry.path);
         }
         if (entry.hasCrc && crc != entry.crc)
             return Error(ErrorKind::CrcMismatch, 0, "CRC of " + entry.path);

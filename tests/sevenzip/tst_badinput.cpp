@@ -231,6 +231,18 @@ void TestBadInput::refused_data()
             int(ErrorKind::CrcMismatch), "b.txt");
     }
 
+    {
+        // Two files in one block that carries only a block CRC, and a wrong one.
+        std::string h = "\x01\x04\x06" + num(0) + num(1) + '\x09' + num(9) + '\x00';
+        h += std::string("\x07\x0B", 2) + num(1) + '\x00' + std::string("\x01\x01\x00", 3);
+        h += '\x0C' + num(9) + '\x0A' + '\x01' + le(crc("firstnext") ^ 1, 4) + '\x00';
+        h += '\x08' + std::string("\x0D") + num(2) + '\x09' + num(5) + '\x00';
+        h += '\x00';
+        const std::string names = std::string(1, '\0') + utf16z("a") + utf16z("b");
+        h += '\x05' + num(2) + '\x11' + num(names.size()) + names + '\x00' + '\x00';
+        row("bad CRC of a block", wrap("firstnext", h), int(ErrorKind::CrcMismatch), "block");
+    }
+
     // Names that would leave the extraction root.
     for (const char *name : {"../evil.txt", "ok/../../evil.txt", "/tmp/quillon-evil.txt",
                              "C:\\evil.txt", "c:evil.txt", "\\\\server\\share\\evil.txt",
