@@ -5,6 +5,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup-deps.sh" build test
 "$root/scripts/build.sh" -DQUILLON_WERROR=ON
+# The Qt-free parts built for Windows with mingw-w64, warnings as errors.
+QUILLON_CROSS_DIR="$root/build/cross" "$root/scripts/cross-build.sh"
 
 # One Wine prefix for the tests that run Windows programs, made once.
 export WINEPREFIX="$root/build/wine"
