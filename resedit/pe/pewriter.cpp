@@ -28,6 +28,7 @@ namespace {
 constexpr std::size_t kMaxResources = 65536;
 constexpr std::uint64_t kMaxResourceBytes = 256ull * 1024 * 1024;
 constexpr std::uint16_t kMaxSections = 96;
+constexpr std::uint32_t kMaxFileAlignment = 0x10000;
 
 constexpr std::uint32_t kScnInitializedData = 0x00000040;
 constexpr std::uint32_t kScnMemRead = 0x40000000;
@@ -236,9 +237,12 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
     if (image.dataDirectories.size() <= DIR_RESOURCE)
         return fail(ErrorKind::Unsupported, image.optionalHeaderOffset,
                     "no resource data directory slot");
-    if (image.fileAlignment == 0 || (image.fileAlignment & (image.fileAlignment - 1)) != 0 ||
-        image.sectionAlignment == 0)
+    const auto powerOfTwo = [](std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
+    if (!powerOfTwo(image.fileAlignment) || !powerOfTwo(image.sectionAlignment))
         return fail(ErrorKind::Malformed, image.optionalHeaderOffset, "section alignment");
+    // The format allows 512 bytes to 64 KiB; more would only pad the file.
+    if (image.fileAlignment > kMaxFileAlignment)
+        return fail(ErrorKind::LimitExceeded, image.optionalHeaderOffset, "file alignment");
     if (image.sections.empty())
         return fail(ErrorKind::Unsupported, image.sectionTableOffset, "image without sections");
 

@@ -269,6 +269,14 @@ void TestPeWriter::refusesWithoutHeaderRoom()
     std::vector<std::uint8_t> out;
     const pe::WriteResult result = pe::rebuildResources(bytes, image, image.resources, out);
     QCOMPARE(result.error.kind, ErrorKind::Unsupported);
+
+    // Found by fuzz_pewriter: a 32 MiB file alignment padded the output to
+    // that size. The format allows at most 64 KiB.
+    bytes = toVector(readAll(fixture(QStringLiteral("fixture32.exe"))));
+    setU32(bytes, image.optionalHeaderOffset + 36, 0x2000000);
+    QVERIFY(pe::parsePe(bytes.data(), bytes.size(), image).ok());
+    QCOMPARE(pe::rebuildResources(bytes, image, image.resources, out).error.kind,
+             ErrorKind::LimitExceeded);
 }
 
 // Found by fuzz_pewriter: an image whose only section has no raw data and
