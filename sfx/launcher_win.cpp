@@ -14,6 +14,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwctype>
+#include <string>
+#include <vector>
 
 namespace quillon::sfx {
 namespace {
@@ -438,6 +441,61 @@ std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root)
     return std::make_unique<FileSink>(ctx, root);
 }
 
+// True for processes that serve the session rather than the program: the
+// console host the system starts for a console program, and the desktop
+// process some systems start on demand for the first window. Both end on
+// their own once no process uses them, later than the program, so they are
+// never waited for.
+bool servesTheSession(DWORD processId, std::string &name)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process)
+        return false;
+    wchar_t buffer[1024];
+    DWORD length = 1024;
+    bool serves = false;
+    if (QueryFullProcessImageNameW(process, 0, buffer, &length)) {
+        std::wstring path(buffer, length);
+        const std::size_t slash = path.find_last_of(L"\\/");
+        std::wstring file = slash == std::wstring::npos ? path : path.substr(slash + 1);
+        for (wchar_t &c : file)
+            c = static_cast<wchar_t>(towlower(c));
+        serves = file == L"conhost.exe" || file == L"explorer.exe";
+        name = narrow(path);
+    }
+    CloseHandle(process);
+    return serves;
+}
+
+// Processes still running in the job, those serving the session left out.
+DWORD processesLeftInJob(HANDLE job, std::string &names)
+{
+    names.clear();
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                   sizeof accounting, nullptr))
+        return 0;
+    if (accounting.ActiveProcesses == 0)
+        return 0;
+    constexpr DWORD maxIds = 256;
+    std::vector<unsigned char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) +
+                                      maxIds * sizeof(ULONG_PTR));
+    auto *list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST *>(buffer.data());
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
+                                   static_cast<DWORD>(buffer.size()), nullptr) ||
+        list->NumberOfProcessIdsInList < list->NumberOfAssignedProcesses)
+        return accounting.ActiveProcesses;
+    DWORD count = 0;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
+        std::string name;
+        if (!servesTheSession(static_cast<DWORD>(list->ProcessIdList[i]), name)) {
+            ++count;
+            names += (names.empty() ? "" : ", ") + (name.empty() ? std::string("?") : name);
+        }
+    }
+    return count;
+}
+
 bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std::string &error)
 {
     const std::wstring exe = plainPath(childPath(ctx.root, relativeExe));
@@ -483,14 +541,13 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
     exitCode = static_cast<int>(code);
 
     while (inJob) {
-        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
-                                       sizeof accounting, nullptr) ||
-            accounting.ActiveProcesses == 0)
+        std::string names;
+        const DWORD remaining = processesLeftInJob(job, names);
+        if (remaining == 0)
             break;
         if (ctx.trace)
-            trace(ctx, "waiting for " + std::to_string(accounting.ActiveProcesses) +
-                           " process(es) the program started");
+            trace(ctx, "waiting for " + std::to_string(remaining) +
+                           " process(es) the program started: " + names);
         DWORD message = 0;
         ULONG_PTR key = 0;
         LPOVERLAPPED overlapped = nullptr;

@@ -371,13 +371,13 @@ class WineBase(unittest.TestCase):
         return report
 
 
-def make_app(folder):
+def make_app(folder, program="QSFX_TESTPROG"):
     deep = os.path.join(folder, "deep", "d" * 60, "e" * 60)
     os.makedirs(deep)
     with open(os.path.join(deep, "f" * 60 + ".txt"), "w") as f:
         f.write("far away")
     os.makedirs(os.path.join(folder, "data"))
-    shutil.copy(ENV["QSFX_TESTPROG"], os.path.join(folder, "app.exe"))
+    shutil.copy(ENV[program], os.path.join(folder, "app.exe"))
     with open(os.path.join(folder, "data", "input.txt"), "w") as f:
         f.write("payload-data\r\n")
 
@@ -410,6 +410,16 @@ class WineTests(WineBase):
         report = self.assert_ran(result, ["x"], 0)
         self.assertEqual(report["child-data"], ["payload-data"],
                          "the child ran to its end with its files in place")
+
+    def test_console_program_ends_without_waiting_for_its_console_host(self):
+        app = os.path.join(self.base, "console-app")
+        if not os.path.exists(app):
+            make_app(app, "QSFX_TESTPROG_CONSOLE")
+        archive = make_archive(app, os.path.join(self.base, "console-app.7z"))
+        output = assemble(ENV["QSFX_MODULE"], "app.exe", archive,
+                          os.path.join(self.base, "console-out.exe"))
+        result = self.run_output(output, ["a b", "c"], {"QSFX_TEST_EXIT": "42"})
+        self.assert_ran(result, ["a b", "c"], 42)
 
     def test_mark_of_the_web_passes_to_the_extracted_files(self):
         marked = os.path.join(self.base, "marked.exe")

@@ -120,3 +120,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR cmd, int show)
         return _wtoi(buffer);
     return 0;
 }
+
+#ifdef QSFX_CONSOLE
+/* The console build: the system gives it a console host of its own. */
+int wmain(void)
+{
+    return wWinMain(GetModuleHandleW(NULL), NULL, GetCommandLineW(), SW_SHOWDEFAULT);
+}
+#endif
