@@ -23,7 +23,7 @@ for name in "${fuzzers[@]}"; do
     [ -d "$seeds" ] && dirs+=("$seeds")
     echo "fuzz: $name for ${seconds}s"
     if "$build/bin/$name" -max_total_time="$seconds" -max_len=1048576 -rss_limit_mb=2048 \
-        -print_final_stats=1 "${dirs[@]}" >"$build/$name.log" 2>&1; then
+        -print_final_stats=1 -artifact_prefix="$build/$name-" "${dirs[@]}" >"$build/$name.log" 2>&1; then
         passed=$((passed + 1))
         grep -E 'stat::number_of_executed_units' "$build/$name.log" || true
     else

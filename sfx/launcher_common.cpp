@@ -186,11 +186,13 @@ std::uint64_t imageEnd(sevenzip::Input &input)
     std::uint8_t magic[4];
     if (!input.readAt(0, magic, sizeof magic))
         return 0;
+    std::uint64_t end = 0;
     if (magic[0] == 'M' && magic[1] == 'Z')
-        return peImageEnd(input, size);
-    if (magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F')
-        return elfImageEnd(input, size);
-    return 0;
+        end = peImageEnd(input, size);
+    else if (magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F')
+        end = elfImageEnd(input, size);
+    // A header that claims more than the file holds is no image of ours.
+    return end <= size ? end : 0;
 }
 
 std::wstring commandLineTail(const std::wstring &commandLine)

@@ -185,6 +185,12 @@ void testImageEndOfElf(const char *self)
     put32(bad, 0x2C, 0xFFFFFFFFu);
     MemoryInput hostile(bad);
     check(imageEnd(hostile) == 0, "hostile ELF section table offset");
+    // Found by fuzz_launcher: a 32-bit ELF header cut short after e_shnum,
+    // so the header itself (52 bytes) claims more than the file holds.
+    std::vector<std::uint8_t> shortHeader = {0x7F, 'E', 'L', 'F', 1, 1};
+    shortHeader.resize(50, 0);
+    MemoryInput cut(shortHeader);
+    check(imageEnd(cut) == 0, "ELF header longer than the file");
     MemoryInput other(std::vector<std::uint8_t>{'7', 'z', 0xBC, 0xAF, 0x27, 0x1C});
     check(imageEnd(other) == 0, "neither PE nor ELF");
 }
