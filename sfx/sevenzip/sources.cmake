@@ -6,7 +6,9 @@
 #   QUILLON_7Z_C_SOURCES     the C sources (third-party: build them without our
 #                            C++ warning flags)
 #   QUILLON_7Z_INCLUDE_DIRS  include directories
-set(QUILLON_7Z_LZMA_DIR /usr/include/lzma)
+# The LZMA SDK's C sources (LzmaDec.c with its headers): Debian's lzma-dev
+# installs them in /usr/include/lzma; elsewhere point this at an SDK copy.
+set(QUILLON_7Z_LZMA_DIR /usr/include/lzma CACHE PATH "Folder holding the LZMA SDK's LzmaDec.c")
 set(QUILLON_7Z_C_SOURCES ${QUILLON_7Z_LZMA_DIR}/LzmaDec.c)
 set(_quillon_7z_dir ${CMAKE_CURRENT_LIST_DIR})
 set(QUILLON_7Z_CXX_SOURCES
