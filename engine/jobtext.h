@@ -21,7 +21,7 @@ enum class PathStyle
 // The style of the platform Quillon was built for.
 PathStyle nativePathStyle();
 
-// The archiver's source specification: every entry inside `folderPath`, so the
+// The archiver's source pattern: every entry inside `folderPath`, so the
 // folder's content (not the folder itself) lands at the archive root.
 // Windows: "C:/app" -> "C:\app\*"; Unix: "/src/app" -> "/src/app/*".
 QString archiverSourceSpec(const QString &folderPath, PathStyle style);
