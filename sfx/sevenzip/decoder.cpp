@@ -163,6 +163,17 @@ public:
     LzmaCore(const LzmaCore &) = delete;
     LzmaCore &operator=(const LzmaCore &) = delete;
 
+    // Hands out decoded bytes not yet read; false when there are none.
+    bool drain(std::uint8_t *buffer, std::size_t want, std::size_t &got)
+    {
+        if (m_readPos >= m_dec.dicPos)
+            return false;
+        got = std::min(want, m_dec.dicPos - m_readPos);
+        std::memcpy(buffer, m_dictionary + m_readPos, got);
+        m_readPos += got;
+        return true;
+    }
+
     bool allocateDictionary(std::uint64_t size)
     {
         const std::size_t bytes = static_cast<std::size_t>(std::max<std::uint64_t>(size, 1));
@@ -207,12 +218,8 @@ public:
         got = 0;
         CLzmaDec &dec = m_core.m_dec;
         for (;;) {
-            if (m_core.m_readPos < dec.dicPos) {
-                got = std::min(want, dec.dicPos - m_core.m_readPos);
-                std::memcpy(buffer, m_core.m_dictionary + m_core.m_readPos, got);
-                m_core.m_readPos += got;
+            if (m_core.drain(buffer, want, got))
                 return {};
-            }
             if (m_left == 0)
                 return {};
             if (dec.dicPos == dec.dicBufSize)
@@ -296,12 +303,8 @@ public:
         got = 0;
         CLzmaDec &dec = m_core.m_dec;
         for (;;) {
-            if (m_core.m_readPos < dec.dicPos) {
-                got = std::min(want, dec.dicPos - m_core.m_readPos);
-                std::memcpy(buffer, m_core.m_dictionary + m_core.m_readPos, got);
-                m_core.m_readPos += got;
+            if (m_core.drain(buffer, want, got))
                 return {};
-            }
             if (m_left == 0 && m_chunkUnpack == 0)
                 return {};
             if (dec.dicPos == dec.dicBufSize)
