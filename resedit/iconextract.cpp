@@ -1,6 +1,7 @@
 // extractIconFromExe: copies the first icon group of an executable into ICO
 // bytes, or else redraws the shell's large icon as a one-image ICO.
 #include "ico.h"
+#include "nativepath.h"
 #include "platform_read.h"
 #include "worker.h"
 
@@ -91,7 +92,7 @@ QByteArray redrawIcon(Worker *worker, const std::wstring &path)
 
 QByteArray Worker::extractIconFromExe(const QString &exePath)
 {
-    const std::wstring path = exePath.toStdWString();
+    const std::wstring path = quillon::nativeWidePath(exePath);
     {
         const quillon::platform::ResourceModule module(path);
         if (module.loaded()) {

@@ -1,5 +1,6 @@
 // replaceExeIcon / exeHasUsableIcon: icon group 1 of an executable replaced
 // by our resource editor, checked afterwards and rolled back on any failure.
+#include "nativepath.h"
 #include "platform_write.h"
 #include "toolfiles.h"
 #include "worker.h"
@@ -111,7 +112,8 @@ bool Worker::replaceExeIcon(const QString &exePath, const QByteArray &icoData)
 
 bool Worker::exeHasUsableIcon(const QString &exePath)
 {
-    if (quillon::platform::extractIconCount(exePath) <= 0)
+    const std::wstring path = quillon::nativeWidePath(exePath);
+    if (quillon::platform::extractIconCount(path) <= 0)
         return false;
-    return quillon::platform::extractFirstLargeIcon(exePath);
+    return quillon::platform::extractFirstLargeIcon(path);
 }

@@ -38,14 +38,14 @@ bool loadImage(const std::wstring &path, pe::PeImage &image)
 
 const pe::Resource *firstGroup(const pe::PeImage &image)
 {
-    const auto type = pe::ResId::fromId(pe::RT_GROUP_ICON);
+    const auto type = pe::ResId::fromId(pe::kRtGroupIcon);
     const std::vector<pe::ResId> names = pe::resourceNames(image, type);
     return names.empty() ? nullptr : pe::findResource(image, type, names.front());
 }
 
 const pe::Resource *iconResource(const pe::PeImage &image, std::uint16_t imageId)
 {
-    return pe::findResource(image, pe::ResId::fromId(pe::RT_ICON), pe::ResId::fromId(imageId));
+    return pe::findResource(image, pe::ResId::fromId(pe::kRtIcon), pe::ResId::fromId(imageId));
 }
 
 } // namespace

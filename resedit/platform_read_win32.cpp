@@ -8,12 +8,21 @@
 
 #include <cstring>
 
+namespace {
+
+// The wide forms whether or not UNICODE is defined (RT_GROUP_ICON and RT_ICON
+// follow it).
+const LPCWSTR kGroupIconType = MAKEINTRESOURCEW(14);
+const LPCWSTR kIconType = MAKEINTRESOURCEW(3);
+
+} // namespace
+
 // EnumResourceNamesW callback: looks the first reported name up as an icon
 // group, stores the handle (or null) at lParam and stops the enumeration.
 BOOL CALLBACK firstIconGroupProc(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR lParam)
 {
     (void)type;
-    *reinterpret_cast<HRSRC *>(lParam) = FindResourceW(module, name, RT_GROUP_ICON);
+    *reinterpret_cast<HRSRC *>(lParam) = FindResourceW(module, name, kGroupIconType);
     return FALSE;
 }
 
@@ -68,7 +77,7 @@ bool ResourceModule::firstIconGroup(ico::ImageBytes &group) const
     if (!d)
         return false;
     HRSRC handle = nullptr;
-    EnumResourceNamesW(d->module, RT_GROUP_ICON, firstIconGroupProc,
+    EnumResourceNamesW(d->module, kGroupIconType, firstIconGroupProc,
                        reinterpret_cast<LONG_PTR>(&handle));
     return lockResource(d->module, handle, group);
 }
@@ -77,7 +86,7 @@ bool ResourceModule::iconImage(std::uint16_t imageId, ico::ImageBytes &image) co
 {
     if (!d)
         return false;
-    HRSRC handle = FindResourceW(d->module, MAKEINTRESOURCEW(imageId), RT_ICON);
+    HRSRC handle = FindResourceW(d->module, MAKEINTRESOURCEW(imageId), kIconType);
     return lockResource(d->module, handle, image);
 }
 

@@ -1,13 +1,13 @@
 // The platform calls behind writeVersionInfo and exeHasUsableIcon. On Windows
-// they are the system's own; elsewhere our layer does the same work with the
-// portable PE reader and writer and answers with the error numbers Windows
-// would give.
+// they are the system's own (platform_write_win32.cpp); elsewhere our layer
+// does the same work with the portable PE reader and writer and answers with
+// the error numbers Windows would give (platform_write_portable.cpp). Plain
+// C++ at this edge: wide-string paths with native separators, byte vectors.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quillon::platform {
 
@@ -27,30 +27,34 @@ constexpr std::uint32_t kErrorResourceDataNotFound = 1812;
 using ResourceUpdate = void *;
 
 // BeginUpdateResourceW(path, deleteExisting): null on failure.
-ResourceUpdate beginUpdateResource(const QString &path, bool deleteExisting);
+ResourceUpdate beginUpdateResource(const std::wstring &path, bool deleteExisting);
 // UpdateResourceW with integer type and name; empty data removes the resource.
 bool updateResource(ResourceUpdate update, std::uint16_t type, std::uint16_t name,
-                    std::uint16_t language, const QByteArray &data);
+                    std::uint16_t language, const std::vector<std::uint8_t> &data);
 // EndUpdateResourceW: writes the file unless `discard`; always frees the handle.
 bool endUpdateResource(ResourceUpdate update, bool discard);
 
 void setLastError(std::uint32_t code);
 std::uint32_t lastError();
 
-// GetFileVersionInfoSizeW / GetFileVersionInfoW / VerQueryValueW.
-std::uint32_t fileVersionInfoSize(const QString &path);
-bool fileVersionInfo(const QString &path, std::uint32_t size, QByteArray &buffer);
+// GetFileVersionInfoSizeW / GetFileVersionInfoW / VerQueryValueW. Of several
+// version resources the loader's choice is read: name 1 (else the first
+// name), then language neutral, the user's language (English off Windows),
+// English (United States), else the first language stored.
+std::uint32_t fileVersionInfoSize(const std::wstring &path);
+bool fileVersionInfo(const std::wstring &path, std::uint32_t size,
+                     std::vector<std::uint8_t> &buffer);
 // Looks up `subBlock` ("\StringFileInfo\040904B0\FileDescription") in a
 // buffer filled by fileVersionInfo. `value` points into `buffer`; `length` is
 // in UTF-16 code units for text values, bytes otherwise.
-bool verQueryValue(const QByteArray &buffer, const QString &subBlock, const void **value,
-                   std::uint32_t *length);
+bool verQueryValue(const std::vector<std::uint8_t> &buffer, const std::wstring &subBlock,
+                   const void **value, std::uint32_t *length);
 
 // ExtractIconExW(path, -1, 0, 0, 0): the number of icons, read as signed.
-int extractIconCount(const QString &path);
+int extractIconCount(const std::wstring &path);
 // ExtractIconExW(path, 0, &large, 0, 1): true when it reports a non-zero
 // count and gives a handle; the handle is destroyed before returning.
-bool extractFirstLargeIcon(const QString &path);
+bool extractFirstLargeIcon(const std::wstring &path);
 
 // SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, 0, 0); nothing elsewhere.
 void notifyAssociationsChanged();

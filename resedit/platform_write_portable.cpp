@@ -50,8 +50,9 @@ std::uint32_t errnoToWindows(int error)
 
 // Reads and parses a PE file; on failure sets the last error as Windows would
 // for the same file.
-bool loadImage(const QString &path, std::vector<std::uint8_t> &bytes, pe::PeImage &image)
+bool loadImage(const std::wstring &widePath, std::vector<std::uint8_t> &bytes, pe::PeImage &image)
 {
+    const QString path = QString::fromStdWString(widePath);
     const QByteArray native = QFile::encodeName(path);
     if (path.isEmpty() || ::access(native.constData(), F_OK) != 0) {
         g_lastError = kErrorFileNotFound;
@@ -88,12 +89,12 @@ struct PendingUpdate
     std::uint16_t type;
     std::uint16_t name;
     std::uint16_t language;
-    QByteArray data;
+    std::vector<std::uint8_t> data;
 };
 
 struct UpdateState
 {
-    QString path;
+    std::wstring path;
     bool deleteExisting = false;
     std::vector<PendingUpdate> updates;
 };
@@ -175,15 +176,27 @@ bool iconImageUsable(const std::vector<std::uint8_t> &data)
     return needed <= data.size();
 }
 
+// The version resource GetFileVersionInfoW reads: name 1, else the first
+// name, in the loader's language.
+const pe::Resource *versionResource(const pe::PeImage &image)
+{
+    const pe::ResId type = pe::ResId::fromId(pe::kRtVersion);
+    const pe::ResId one = pe::ResId::fromId(1);
+    if (const pe::Resource *res = pe::findResource(image, type, one))
+        return res;
+    const auto names = pe::resourceNames(image, type);
+    return names.empty() ? nullptr : pe::findResource(image, type, names.front());
+}
+
 } // namespace
 
-ResourceUpdate beginUpdateResource(const QString &path, bool deleteExisting)
+ResourceUpdate beginUpdateResource(const std::wstring &path, bool deleteExisting)
 {
     std::vector<std::uint8_t> bytes;
     pe::PeImage image;
     if (!loadImage(path, bytes, image))
         return nullptr;
-    if (::access(QFile::encodeName(path).constData(), W_OK) != 0) {
+    if (::access(QFile::encodeName(QString::fromStdWString(path)).constData(), W_OK) != 0) {
         g_lastError = errnoToWindows(errno);
         return nullptr;
     }
@@ -194,7 +207,7 @@ ResourceUpdate beginUpdateResource(const QString &path, bool deleteExisting)
 }
 
 bool updateResource(ResourceUpdate update, std::uint16_t type, std::uint16_t name,
-                    std::uint16_t language, const QByteArray &data)
+                    std::uint16_t language, const std::vector<std::uint8_t> &data)
 {
     if (!update) {
         g_lastError = kErrorInvalidHandle;
@@ -222,7 +235,7 @@ bool endUpdateResource(ResourceUpdate update, bool discard)
     if (!state->deleteExisting)
         resources = image.resources;
     for (const PendingUpdate &u : state->updates) {
-        if (u.data.isEmpty()) {
+        if (u.data.empty()) {
             pe::removeResources(resources, pe::ResId::fromId(u.type), pe::ResId::fromId(u.name),
                                 u.language);
             continue;
@@ -231,7 +244,7 @@ bool endUpdateResource(ResourceUpdate update, bool discard)
         res.type = pe::ResId::fromId(u.type);
         res.name = pe::ResId::fromId(u.name);
         res.language = u.language;
-        res.data.assign(u.data.begin(), u.data.end());
+        res.data = u.data;
         pe::upsertResource(resources, std::move(res));
     }
     std::vector<std::uint8_t> rebuilt;
@@ -242,8 +255,9 @@ bool endUpdateResource(ResourceUpdate update, bool discard)
         return false;
     }
     int systemError = 0;
-    const Error written =
-        pe::writeFileAtomically(QFile::encodeName(state->path).toStdString(), rebuilt, systemError);
+    const Error written = pe::writeFileAtomically(
+        QFile::encodeName(QString::fromStdWString(state->path)).toStdString(), rebuilt,
+        systemError);
     if (written.failed()) {
         g_lastError = errnoToWindows(systemError);
         return false;
@@ -261,16 +275,13 @@ std::uint32_t lastError()
     return g_lastError;
 }
 
-std::uint32_t fileVersionInfoSize(const QString &path)
+std::uint32_t fileVersionInfoSize(const std::wstring &path)
 {
     std::vector<std::uint8_t> bytes;
     pe::PeImage image;
     if (!loadImage(path, bytes, image))
         return 0;
-    const auto names = pe::resourceNames(image, pe::ResId::fromId(pe::RT_VERSION));
-    const pe::Resource *res =
-        names.empty() ? nullptr
-                      : pe::findResource(image, pe::ResId::fromId(pe::RT_VERSION), names.front());
+    const pe::Resource *res = versionResource(image);
     if (!res || res->data.empty() || res->data.size() > 0xFFFFFFFFull) {
         g_lastError = kErrorResourceDataNotFound;
         return 0;
@@ -278,17 +289,15 @@ std::uint32_t fileVersionInfoSize(const QString &path)
     return static_cast<std::uint32_t>(res->data.size());
 }
 
-bool fileVersionInfo(const QString &path, std::uint32_t size, QByteArray &buffer)
+bool fileVersionInfo(const std::wstring &path, std::uint32_t size,
+                     std::vector<std::uint8_t> &buffer)
 {
     std::vector<std::uint8_t> bytes;
     pe::PeImage image;
-    buffer = QByteArray(static_cast<qsizetype>(size), '\0');
+    buffer.assign(size, 0);
     if (!loadImage(path, bytes, image))
         return false;
-    const auto names = pe::resourceNames(image, pe::ResId::fromId(pe::RT_VERSION));
-    const pe::Resource *res =
-        names.empty() ? nullptr
-                      : pe::findResource(image, pe::ResId::fromId(pe::RT_VERSION), names.front());
+    const pe::Resource *res = versionResource(image);
     if (!res || res->data.empty()) {
         g_lastError = kErrorResourceDataNotFound;
         return false;
@@ -299,17 +308,17 @@ bool fileVersionInfo(const QString &path, std::uint32_t size, QByteArray &buffer
     return true;
 }
 
-bool verQueryValue(const QByteArray &buffer, const QString &subBlock, const void **value,
-                   std::uint32_t *length)
+bool verQueryValue(const std::vector<std::uint8_t> &buffer, const std::wstring &subBlock,
+                   const void **value, std::uint32_t *length)
 {
     *value = nullptr;
     *length = 0;
-    const ByteReader reader(reinterpret_cast<const std::uint8_t *>(buffer.constData()),
-                            static_cast<std::uint64_t>(buffer.size()));
+    const ByteReader reader(buffer.data(), buffer.size());
     VersionNode node;
     if (!readVersionNode(reader, 0, reader.size(), node))
         return false;
-    const QStringList parts = subBlock.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    const QStringList parts =
+        QString::fromStdWString(subBlock).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
     for (const QString &part : parts) {
         bool found = false;
         std::uint64_t at = node.childrenOffset;
@@ -328,27 +337,27 @@ bool verQueryValue(const QByteArray &buffer, const QString &subBlock, const void
         if (!found)
             return false;
     }
-    *value = buffer.constData() + node.valueOffset;
+    *value = buffer.data() + node.valueOffset;
     *length = node.valueLength;
     return true;
 }
 
-int extractIconCount(const QString &path)
+int extractIconCount(const std::wstring &path)
 {
     std::vector<std::uint8_t> bytes;
     pe::PeImage image;
     if (!loadImage(path, bytes, image))
         return 0;
-    return static_cast<int>(pe::resourceNames(image, pe::ResId::fromId(pe::RT_GROUP_ICON)).size());
+    return static_cast<int>(pe::resourceNames(image, pe::ResId::fromId(pe::kRtGroupIcon)).size());
 }
 
-bool extractFirstLargeIcon(const QString &path)
+bool extractFirstLargeIcon(const std::wstring &path)
 {
     std::vector<std::uint8_t> bytes;
     pe::PeImage image;
     if (!loadImage(path, bytes, image))
         return false;
-    const pe::ResId groupType = pe::ResId::fromId(pe::RT_GROUP_ICON);
+    const pe::ResId groupType = pe::ResId::fromId(pe::kRtGroupIcon);
     const auto names = pe::resourceNames(image, groupType);
     if (names.empty())
         return false;
@@ -368,7 +377,7 @@ bool extractFirstLargeIcon(const QString &path)
         if (!reader.skip(12) || !reader.u16le(iconId))
             return false;
         const pe::Resource *icon =
-            pe::findResource(image, pe::ResId::fromId(pe::RT_ICON), pe::ResId::fromId(iconId));
+            pe::findResource(image, pe::ResId::fromId(pe::kRtIcon), pe::ResId::fromId(iconId));
         if (icon && iconImageUsable(icon->data))
             return true;
     }

@@ -1,6 +1,5 @@
+// Resource update, version query and icon count through the Windows calls.
 #include "platform_write.h"
-
-#include <QDir>
 
 #include <windows.h>
 
@@ -9,29 +8,18 @@
 
 namespace quillon::platform {
 
-namespace {
-
-// Native separators; the returned pointer lives as long as `holder`.
-const wchar_t *wide(const QString &path, QString &holder)
+ResourceUpdate beginUpdateResource(const std::wstring &path, bool deleteExisting)
 {
-    holder = QDir::toNativeSeparators(path);
-    return reinterpret_cast<const wchar_t *>(holder.utf16());
-}
-
-} // namespace
-
-ResourceUpdate beginUpdateResource(const QString &path, bool deleteExisting)
-{
-    QString native;
-    return BeginUpdateResourceW(wide(path, native), deleteExisting ? TRUE : FALSE);
+    return BeginUpdateResourceW(path.c_str(), deleteExisting ? TRUE : FALSE);
 }
 
 bool updateResource(ResourceUpdate update, std::uint16_t type, std::uint16_t name,
-                    std::uint16_t language, const QByteArray &data)
+                    std::uint16_t language, const std::vector<std::uint8_t> &data)
 {
+    // The call takes a non-const pointer but only reads the bytes.
+    void *bytes = data.empty() ? nullptr : const_cast<std::uint8_t *>(data.data());
     return UpdateResourceW(static_cast<HANDLE>(update), MAKEINTRESOURCEW(type),
-                           MAKEINTRESOURCEW(name), language,
-                           data.isEmpty() ? nullptr : const_cast<char *>(data.constData()),
+                           MAKEINTRESOURCEW(name), language, bytes,
                            static_cast<DWORD>(data.size())) != FALSE;
 }
 
@@ -50,42 +38,38 @@ std::uint32_t lastError()
     return GetLastError();
 }
 
-std::uint32_t fileVersionInfoSize(const QString &path)
+std::uint32_t fileVersionInfoSize(const std::wstring &path)
 {
-    QString native;
-    return GetFileVersionInfoSizeW(wide(path, native), nullptr);
+    return GetFileVersionInfoSizeW(path.c_str(), nullptr);
 }
 
-bool fileVersionInfo(const QString &path, std::uint32_t size, QByteArray &buffer)
+bool fileVersionInfo(const std::wstring &path, std::uint32_t size,
+                     std::vector<std::uint8_t> &buffer)
 {
-    QString native;
-    buffer = QByteArray(static_cast<qsizetype>(size), '\0');
-    return GetFileVersionInfoW(wide(path, native), 0, size, buffer.data()) != FALSE;
+    buffer.assign(size, 0);
+    return GetFileVersionInfoW(path.c_str(), 0, size, buffer.data()) != FALSE;
 }
 
-bool verQueryValue(const QByteArray &buffer, const QString &subBlock, const void **value,
-                   std::uint32_t *length)
+bool verQueryValue(const std::vector<std::uint8_t> &buffer, const std::wstring &subBlock,
+                   const void **value, std::uint32_t *length)
 {
     LPVOID pointer = nullptr;
     UINT size = 0;
-    const BOOL ok = VerQueryValueW(
-        buffer.constData(), reinterpret_cast<const wchar_t *>(subBlock.utf16()), &pointer, &size);
+    const BOOL ok = VerQueryValueW(buffer.data(), subBlock.c_str(), &pointer, &size);
     *value = pointer;
     *length = size;
     return ok != FALSE;
 }
 
-int extractIconCount(const QString &path)
+int extractIconCount(const std::wstring &path)
 {
-    QString native;
-    return static_cast<int>(ExtractIconExW(wide(path, native), -1, nullptr, nullptr, 0));
+    return static_cast<int>(ExtractIconExW(path.c_str(), -1, nullptr, nullptr, 0));
 }
 
-bool extractFirstLargeIcon(const QString &path)
+bool extractFirstLargeIcon(const std::wstring &path)
 {
-    QString native;
     HICON large = nullptr;
-    const UINT count = ExtractIconExW(wide(path, native), 0, &large, nullptr, 1);
+    const UINT count = ExtractIconExW(path.c_str(), 0, &large, nullptr, 1);
     const bool ok = count != 0 && large != nullptr;
     if (large)
         DestroyIcon(large);

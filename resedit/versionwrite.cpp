@@ -1,5 +1,6 @@
 // writeVersionInfo: puts the version-information resource into an executable
 // through the platform's resource update and reads it back.
+#include "nativepath.h"
 #include "platform_write.h"
 #include "versioninfo.h"
 #include "worker.h"
@@ -12,20 +13,19 @@ constexpr std::uint16_t kLanguageEnUs = 0x0409;
 
 // Reads the description back the way the shell would; empty when the
 // version information cannot be found.
-bool readBackDescription(const QString &exePath, QString &description)
+bool readBackDescription(const std::wstring &exePath, QString &description)
 {
     namespace platform = quillon::platform;
     const std::uint32_t size = platform::fileVersionInfoSize(exePath);
     if (size == 0)
         return false;
-    QByteArray buffer;
+    std::vector<std::uint8_t> buffer;
     if (!platform::fileVersionInfo(exePath, size, buffer))
         return false;
     const void *value = nullptr;
     std::uint32_t length = 0;
-    if (!platform::verQueryValue(buffer,
-                                 QStringLiteral("\\StringFileInfo\\040904B0\\FileDescription"),
-                                 &value, &length) ||
+    if (!platform::verQueryValue(buffer, L"\\StringFileInfo\\040904B0\\FileDescription", &value,
+                                 &length) ||
         !value || length == 0)
         return false;
     // Up to the terminator, never past the reported length.
@@ -48,7 +48,8 @@ bool Worker::writeVersionInfo(const QString &exePath, const QString &mainExeName
         return false;
     }
 
-    platform::ResourceUpdate update = platform::beginUpdateResource(exePath, false);
+    const std::wstring path = quillon::nativeWidePath(exePath);
+    platform::ResourceUpdate update = platform::beginUpdateResource(path, false);
     if (!update) {
         emit logMessage(QStringLiteral("警告：无法打开 PE 文件写入版本信息（错误码: %1）")
                             .arg(platform::lastError()));
@@ -56,8 +57,9 @@ bool Worker::writeVersionInfo(const QString &exePath, const QString &mainExeName
     }
 
     platform::setLastError(0);
+    const std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
     const bool updated =
-        platform::updateResource(update, kRtVersion, kVersionName, kLanguageEnUs, bytes);
+        platform::updateResource(update, kRtVersion, kVersionName, kLanguageEnUs, data);
     std::uint32_t writeError = 0;
     std::uint32_t commitError = 0;
     bool committed = false;
@@ -87,7 +89,7 @@ bool Worker::writeVersionInfo(const QString &exePath, const QString &mainExeName
     }
 
     QString description;
-    if (readBackDescription(exePath, description))
+    if (readBackDescription(path, description))
         emit logMessage(QStringLiteral("版本信息已写入并校验通过：%1").arg(description));
     else
         emit logMessage(QStringLiteral("警告：版本信息已写入但回读校验失败"));

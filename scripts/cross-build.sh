@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds every Qt-free part of Quillon for Windows x86-64 with mingw-w64,
 # warnings as errors: the PE library, the resource editor, the Win32 layer that
-# reads icon resources, and the self-extractor module. The programs land in
+# reads and writes resources, and the self-extractor module. The programs land in
 # build-cross/ (or $QUILLON_CROSS_DIR).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const DataDirectory &d : image.dataDirectories)
         rvaToOffset(image, d.rva, offset);
     for (const ResId &type :
-         {ResId::fromId(RT_GROUP_ICON), ResId::fromId(RT_ICON), ResId::fromId(RT_VERSION)}) {
+         {ResId::fromId(kRtGroupIcon), ResId::fromId(kRtIcon), ResId::fromId(kRtVersion)}) {
         for (const ResId &name : resourceNames(image, type)) {
             const Resource *res = findResource(image, type, name);
             if (!res)

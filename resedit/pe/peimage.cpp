@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 
 namespace quillon::pe {
 
@@ -343,11 +344,23 @@ std::vector<ResId> resourceNames(const PeImage &image, const ResId &type)
 
 const Resource *findResource(const PeImage &image, const ResId &type, const ResId &name)
 {
+    const Resource *first = nullptr;
+    const Resource *byRank[std::size(kLoaderLanguages)] = {};
     for (const Resource &r : image.resources) {
-        if (r.type == type && r.name == name)
-            return &r;
+        if (r.type != type || r.name != name)
+            continue;
+        if (!first)
+            first = &r;
+        for (std::size_t i = 0; i < std::size(kLoaderLanguages); ++i) {
+            if (r.language == kLoaderLanguages[i] && !byRank[i])
+                byRank[i] = &r;
+        }
     }
-    return nullptr;
+    for (const Resource *r : byRank) {
+        if (r)
+            return r;
+    }
+    return first;
 }
 
 const Resource *findResource(const PeImage &image, const ResId &type, const ResId &name,

@@ -10,13 +10,14 @@
 
 namespace quillon::pe {
 
-// Standard resource types.
-constexpr std::uint16_t RT_ICON = 3;
-constexpr std::uint16_t RT_GROUP_ICON = 14;
-constexpr std::uint16_t RT_VERSION = 16;
+// Standard resource types (named apart from the RT_* macros of <windows.h>).
+constexpr std::uint16_t kRtIcon = 3;
+constexpr std::uint16_t kRtGroupIcon = 14;
+constexpr std::uint16_t kRtVersion = 16;
 
 // A resource type or name: an integer ID or a UTF-16 string.
-struct ResId {
+struct ResId
+{
     bool isName = false;
     std::uint16_t id = 0;
     std::u16string name;
@@ -41,7 +42,8 @@ struct ResId {
     bool operator!=(const ResId &o) const { return !(*this == o); }
 };
 
-struct Resource {
+struct Resource
+{
     ResId type;
     ResId name;
     std::uint16_t language = 0;
@@ -49,7 +51,8 @@ struct Resource {
     std::vector<std::uint8_t> data;
 };
 
-struct Section {
+struct Section
+{
     std::string name; // up to 8 bytes, NULs stripped
     std::uint32_t virtualSize = 0;
     std::uint32_t virtualAddress = 0;
@@ -58,7 +61,8 @@ struct Section {
     std::uint32_t characteristics = 0;
 };
 
-struct DataDirectory {
+struct DataDirectory
+{
     std::uint32_t rva = 0;
     std::uint32_t size = 0;
 };
@@ -66,7 +70,8 @@ struct DataDirectory {
 constexpr std::size_t DIR_RESOURCE = 2;
 constexpr std::size_t DIR_SECURITY = 4; // file offset, not an RVA
 
-struct PeImage {
+struct PeImage
+{
     bool pe32plus = false;
     std::uint32_t peOffset = 0;             // e_lfanew
     std::uint64_t optionalHeaderOffset = 0; // file offset of the optional header
@@ -100,8 +105,14 @@ Error loadPeFile(const std::string &path, std::vector<std::uint8_t> &bytes, PeIm
 // Names of resources of `type`, in EnumResourceNamesW order (each name once).
 std::vector<ResId> resourceNames(const PeImage &image, const ResId &type);
 
-// FindResourceW: the resource with this type and name (first language in
-// enumeration order), or nullptr.
+// The languages the system loader tries, in order, before it takes the first
+// one stored: neutral, the user's language, English (United States), English.
+// Off Windows there is no user language; English stands in for it.
+constexpr std::uint16_t kLoaderLanguages[] = {0x0000, 0x0409, 0x0009};
+
+// FindResourceW: the resource with this type and name in the language the
+// loader would choose (kLoaderLanguages, else the first in enumeration
+// order), or nullptr.
 const Resource *findResource(const PeImage &image, const ResId &type, const ResId &name);
 
 // The same, with an exact language.

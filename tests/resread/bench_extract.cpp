@@ -21,13 +21,13 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;
-    using quillon::pe::RT_GROUP_ICON;
-    using quillon::pe::RT_ICON;
+    using quillon::pe::kRtGroupIcon;
+    using quillon::pe::kRtIcon;
     const std::vector<testpe::Res> resources = {
-        {testpe::id(RT_ICON), testpe::id(1), 0x409, testicon::blob(4264, 1)},
-        {testpe::id(RT_ICON), testpe::id(2), 0x409, testicon::blob(16936, 2)},
-        {testpe::id(RT_ICON), testpe::id(3), 0x409, testicon::blob(67624, 3)},
-        {testpe::id(RT_GROUP_ICON), testpe::id(1), 0x409,
+        {testpe::id(kRtIcon), testpe::id(1), 0x409, testicon::blob(4264, 1)},
+        {testpe::id(kRtIcon), testpe::id(2), 0x409, testicon::blob(16936, 2)},
+        {testpe::id(kRtIcon), testpe::id(3), 0x409, testicon::blob(67624, 3)},
+        {testpe::id(kRtGroupIcon), testpe::id(1), 0x409,
          testicon::group(
              {{32, 32, 0, 0, 32, 0, 1}, {64, 64, 0, 0, 32, 0, 2}, {128, 128, 0, 0, 32, 0, 3}})},
     };

@@ -54,16 +54,16 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string root = argv[1];
-    using quillon::pe::RT_GROUP_ICON;
-    using quillon::pe::RT_ICON;
+    using quillon::pe::kRtGroupIcon;
+    using quillon::pe::kRtIcon;
     const Bytes image16 = testicon::dib(16, 16, 32, checker);
     const Bytes image8 = paletteDib(8);
     const Bytes group = testicon::group({{16, 16, 0, 0, 32, 0, 1}, {8, 8, 4, 0, 8, 0, 2}});
     const std::vector<testpe::Res> resources = {
-        {testpe::id(RT_ICON), testpe::id(1), 0x409, image16},
-        {testpe::id(RT_ICON), testpe::id(2), 0x409, image8},
-        {testpe::id(RT_GROUP_ICON), testpe::name("APP"), 0x409, group},
-        {testpe::id(quillon::pe::RT_VERSION), testpe::id(1), 0, Bytes(16, 0)},
+        {testpe::id(kRtIcon), testpe::id(1), 0x409, image16},
+        {testpe::id(kRtIcon), testpe::id(2), 0x409, image8},
+        {testpe::id(kRtGroupIcon), testpe::name("APP"), 0x409, group},
+        {testpe::id(quillon::pe::kRtVersion), testpe::id(1), 0, Bytes(16, 0)},
     };
     bool ok = save(root + "/fuzz_pe/pe32plus.exe", testpe::build(resources, true)) &&
               save(root + "/fuzz_pe/pe32.exe", testpe::build(resources, false));

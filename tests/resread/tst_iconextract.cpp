@@ -9,9 +9,9 @@
 #include "pebuilder.h"
 #include "worker.h"
 
-using quillon::pe::RT_GROUP_ICON;
-using quillon::pe::RT_ICON;
-using quillon::pe::RT_VERSION;
+using quillon::pe::kRtGroupIcon;
+using quillon::pe::kRtIcon;
+using quillon::pe::kRtVersion;
 using testicon::Bytes;
 using testicon::Pixel;
 using testpe::id;
@@ -44,12 +44,12 @@ QByteArray qbytes(const Bytes &b)
 
 Res groupRes(quillon::pe::ResId groupName, const Bytes &bytes)
 {
-    return {id(RT_GROUP_ICON), std::move(groupName), 0x409, bytes};
+    return {id(kRtGroupIcon), std::move(groupName), 0x409, bytes};
 }
 
 Res iconRes(std::uint16_t imageId, const Bytes &bytes)
 {
-    return {id(RT_ICON), id(imageId), 0x409, bytes};
+    return {id(kRtIcon), id(imageId), 0x409, bytes};
 }
 
 // 32x32, 32-bit: a red square in the middle, transparent border by alpha.
@@ -279,7 +279,7 @@ void TestIconExtract::waysIntoTheRedraw_data()
          {fallbackLine, noIconLine}},
         {"no icon group",
          [] {
-             return std::vector<Res>{{id(RT_VERSION), id(1), 0, Bytes(64, 1)}};
+             return std::vector<Res>{{id(kRtVersion), id(1), 0, Bytes(64, 1)}};
          },
          {fallbackLine, noIconLine}},
         {"monochrome icon",

@@ -2,6 +2,7 @@
 // enumeration order, and hostile shapes that must end in an error value.
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 
 #include "pebuilder.h"
@@ -23,15 +24,15 @@ std::vector<testpe::Res> sampleResources()
 {
     // Deliberately stored out of the system's order.
     return {
-        {id(RT_ICON), id(7), 0x409, bytesOf("seven")},
-        {id(RT_ICON), id(2), 0x409, bytesOf("two")},
-        {id(RT_GROUP_ICON), id(5), 0x409, bytesOf("group five")},
-        {id(RT_GROUP_ICON), name("MAIN"), 0x409, bytesOf("group main")},
-        {id(RT_GROUP_ICON), name("ALPHA"), 0x409, bytesOf("group alpha")},
-        {id(RT_GROUP_ICON), id(1), 0x407, bytesOf("group one de")},
-        {id(RT_GROUP_ICON), id(1), 0x409, bytesOf("group one en")},
+        {id(kRtIcon), id(7), 0x409, bytesOf("seven")},
+        {id(kRtIcon), id(2), 0x409, bytesOf("two")},
+        {id(kRtGroupIcon), id(5), 0x409, bytesOf("group five")},
+        {id(kRtGroupIcon), name("MAIN"), 0x409, bytesOf("group main")},
+        {id(kRtGroupIcon), name("ALPHA"), 0x409, bytesOf("group alpha")},
+        {id(kRtGroupIcon), id(1), 0x407, bytesOf("group one de")},
+        {id(kRtGroupIcon), id(1), 0x409, bytesOf("group one en")},
         {name("CUSTOM"), id(1), 0, bytesOf("custom")},
-        {id(RT_VERSION), id(1), 0, {}},
+        {id(kRtVersion), id(1), 0, {}},
     };
 }
 
@@ -84,6 +85,8 @@ class TestPeImage : public QObject
 private slots:
     void readsResourcesInSystemOrder_data();
     void readsResourcesInSystemOrder();
+    void picksTheLoadersLanguage_data();
+    void picksTheLoadersLanguage();
     void hostileShapes_data();
     void hostileShapes();
     void manySectionsInsideTheFile();
@@ -115,33 +118,71 @@ void TestPeImage::readsResourcesInSystemOrder()
     // Types: named first, then IDs ascending.
     QCOMPARE(image.resources.size(), std::size_t(9));
     QVERIFY(image.resources[0].type == name("CUSTOM"));
-    QVERIFY(image.resources[1].type == id(RT_ICON));
-    QVERIFY(image.resources.back().type == id(RT_VERSION));
+    QVERIFY(image.resources[1].type == id(kRtIcon));
+    QVERIFY(image.resources.back().type == id(kRtVersion));
 
-    const std::vector<ResId> groups = resourceNames(image, id(RT_GROUP_ICON));
+    const std::vector<ResId> groups = resourceNames(image, id(kRtGroupIcon));
     const std::vector<ResId> expected = {name("MAIN"), name("ALPHA"), id(1), id(5)};
     QVERIFY(groups == expected);
-    const std::vector<ResId> icons = resourceNames(image, id(RT_ICON));
+    const std::vector<ResId> icons = resourceNames(image, id(kRtIcon));
     QVERIFY((icons == std::vector<ResId>{id(2), id(7)}));
     QVERIFY(resourceNames(image, id(99)).empty());
 
-    QCOMPARE(text(findResource(image, id(RT_ICON), id(7))), std::string("seven"));
-    QCOMPARE(text(findResource(image, id(RT_GROUP_ICON), name("ALPHA"))),
+    QCOMPARE(text(findResource(image, id(kRtIcon), id(7))), std::string("seven"));
+    QCOMPARE(text(findResource(image, id(kRtGroupIcon), name("ALPHA"))),
              std::string("group alpha"));
-    // Languages ascending: the first reported is 0x407.
-    QCOMPARE(text(findResource(image, id(RT_GROUP_ICON), id(1))), std::string("group one de"));
-    QCOMPARE(text(findResource(image, id(RT_GROUP_ICON), id(1), 0x409)),
+    // Languages ascending: 0x407 is reported first, the loader takes 0x409.
+    const auto firstOne =
+        std::find_if(image.resources.begin(), image.resources.end(), [](const Resource &r) {
+            return r.type == id(kRtGroupIcon) && r.name == id(1);
+        });
+    QVERIFY(firstOne != image.resources.end());
+    QCOMPARE(firstOne->language, std::uint16_t(0x407));
+    QCOMPARE(text(findResource(image, id(kRtGroupIcon), id(1))), std::string("group one en"));
+    QCOMPARE(text(findResource(image, id(kRtGroupIcon), id(1), 0x409)),
              std::string("group one en"));
-    QCOMPARE(findResource(image, id(RT_ICON), id(3)), nullptr);
-    QCOMPARE(findResource(image, id(RT_ICON), name("7")), nullptr);
-    QCOMPARE(findResource(image, id(RT_GROUP_ICON), id(1), 0x804), nullptr);
-    const Resource *empty = findResource(image, id(RT_VERSION), id(1));
+    QCOMPARE(findResource(image, id(kRtIcon), id(3)), nullptr);
+    QCOMPARE(findResource(image, id(kRtIcon), name("7")), nullptr);
+    QCOMPARE(findResource(image, id(kRtGroupIcon), id(1), 0x804), nullptr);
+    const Resource *empty = findResource(image, id(kRtVersion), id(1));
     QVERIFY(empty && empty->data.empty());
 
     std::uint64_t offset = 0;
     QVERIFY(rvaToOffset(image, 0x1004, offset));
     QCOMPARE(offset, std::uint64_t(0x204));
     QVERIFY(!rvaToOffset(image, 0x900000, offset));
+}
+
+void TestPeImage::picksTheLoadersLanguage_data()
+{
+    QTest::addColumn<QList<int>>("languages");
+    QTest::addColumn<int>("chosen");
+    QTest::newRow("only one") << QList<int>{0x407} << 0x407;
+    QTest::newRow("neutral wins") << QList<int>{0x409, 0x000, 0x407} << 0x000;
+    QTest::newRow("English (US) before others") << QList<int>{0x407, 0x40c, 0x409} << 0x409;
+    QTest::newRow("English neutral") << QList<int>{0x407, 0x009} << 0x009;
+    QTest::newRow("other English is not English (US)") << QList<int>{0x809, 0x407} << 0x407;
+    QTest::newRow("none known: first stored") << QList<int>{0x40c, 0x407} << 0x407;
+}
+
+// With several languages of one resource, FindResourceW's choice: neutral,
+// the user's language, English; else the first in the system's order.
+void TestPeImage::picksTheLoadersLanguage()
+{
+    QFETCH(QList<int>, languages);
+    QFETCH(int, chosen);
+    std::vector<testpe::Res> resources;
+    for (int language : languages) {
+        resources.push_back({id(kRtVersion), id(1), std::uint16_t(language),
+                             bytesOf(std::to_string(language).c_str())});
+    }
+    const auto file = testpe::build(resources, true);
+    PeImage image;
+    QVERIFY(parsePe(file.data(), file.size(), image).ok());
+    const Resource *found = findResource(image, id(kRtVersion), id(1));
+    QVERIFY(found);
+    QCOMPARE(int(found->language), chosen);
+    QCOMPARE(text(found), std::to_string(chosen));
 }
 
 void TestPeImage::hostileShapes_data()
@@ -224,7 +265,7 @@ void TestPeImage::hostileShapes()
     testpe::Layout layout;
     std::vector<testpe::Res> resources = sampleResources();
     // Room for the shared-directory cases.
-    resources.push_back({id(RT_VERSION), id(2), 0, std::vector<std::uint8_t>(30000, 0)});
+    resources.push_back({id(kRtVersion), id(2), 0, std::vector<std::uint8_t>(30000, 0)});
     auto file = testpe::build(resources, true, &layout);
     c.damage(file, layout);
     PeImage image;
@@ -232,7 +273,7 @@ void TestPeImage::hostileShapes()
     QVERIFY2(err.failed(), "damaged image parsed as sound");
     QCOMPARE(errorKindName(err.kind), errorKindName(c.expected));
     QVERIFY(image.resources.empty());
-    QCOMPARE(findResource(image, id(RT_ICON), id(7)), nullptr);
+    QCOMPARE(findResource(image, id(kRtIcon), id(7)), nullptr);
 }
 
 void TestPeImage::manySectionsInsideTheFile()
@@ -247,7 +288,7 @@ void TestPeImage::manySectionsInsideTheFile()
     const Error err = parsePe(file.data(), file.size(), image);
     QVERIFY2(err.ok(), err.message().c_str());
     QCOMPARE(image.sections.size(), std::size_t(65535));
-    QCOMPARE(text(findResource(image, id(RT_ICON), id(2))), std::string("two"));
+    QCOMPARE(text(findResource(image, id(kRtIcon), id(2))), std::string("two"));
 }
 
 void TestPeImage::loadsFromFile()
@@ -266,7 +307,7 @@ void TestPeImage::loadsFromFile()
     Error err = loadPeFile(path.toStdString(), bytes, image);
     QVERIFY2(err.ok(), err.message().c_str());
     QVERIFY(bytes == file);
-    QCOMPARE(text(findResource(image, id(RT_ICON), id(7))), std::string("seven"));
+    QCOMPARE(text(findResource(image, id(kRtIcon), id(7))), std::string("seven"));
 
     err = loadPeFile(dir.filePath("missing.exe").toStdString(), bytes, image);
     QCOMPARE(err.kind, ErrorKind::Io);

@@ -34,7 +34,7 @@ QList<QByteArray> groupImages(const QByteArray &file)
     if (!parse(file, image))
         return {};
     const pe::Resource *group =
-        pe::findResource(image, pe::ResId::fromId(pe::RT_GROUP_ICON), pe::ResId::fromId(1));
+        pe::findResource(image, pe::ResId::fromId(pe::kRtGroupIcon), pe::ResId::fromId(1));
     if (!group || group->data.size() < 6)
         return {};
     QList<QByteArray> images;
@@ -43,7 +43,7 @@ QList<QByteArray> groupImages(const QByteArray &file)
         const std::size_t at = 6 + 14 * i + 12;
         const auto id = static_cast<std::uint16_t>(group->data[at] | (group->data[at + 1] << 8));
         const pe::Resource *icon =
-            pe::findResource(image, pe::ResId::fromId(pe::RT_ICON), pe::ResId::fromId(id));
+            pe::findResource(image, pe::ResId::fromId(pe::kRtIcon), pe::ResId::fromId(id));
         images << (icon ? toBytes(icon->data) : QByteArray());
     }
     return images;
@@ -226,7 +226,7 @@ void TestIconStep::paths()
     pe::PeImage image;
     QVERIFY(parse(readAll(job.output), image));
     const pe::Resource *versionRes =
-        pe::findResource(image, pe::ResId::fromId(pe::RT_VERSION), pe::ResId::fromId(1), 0x0409);
+        pe::findResource(image, pe::ResId::fromId(pe::kRtVersion), pe::ResId::fromId(1), 0x0409);
     QVERIFY(versionRes);
     QVERIFY(toBytes(versionRes->data).contains(toBytesUtf16("Morvane Portable Application")));
 }

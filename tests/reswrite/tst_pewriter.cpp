@@ -137,7 +137,7 @@ void TestPeWriter::roundTrip()
         QVERIFY(
             resedit::replaceIconGroup(resources, pe::ResId::fromId(1), -1, images, summary).ok());
         pe::Resource versionRes;
-        versionRes.type = pe::ResId::fromId(pe::RT_VERSION);
+        versionRes.type = pe::ResId::fromId(pe::kRtVersion);
         versionRes.name = pe::ResId::fromId(1);
         versionRes.language = 0x0409;
         versionRes.data = toVector(version + QByteArray(round, 'v'));
@@ -180,7 +180,7 @@ void TestPeWriter::roundTrip()
         QCOMPARE(report.value(QStringLiteral("description")),
                  QStringLiteral("Morvane Portable Application"));
         const pe::Resource *group1 =
-            pe::findResource(edited, pe::ResId::fromId(pe::RT_GROUP_ICON), pe::ResId::fromId(1));
+            pe::findResource(edited, pe::ResId::fromId(pe::kRtGroupIcon), pe::ResId::fromId(1));
         QVERIFY(group1);
         QCOMPARE(report.value(QStringLiteral("group1")), sha256(toBytes(group1->data)));
         if (image.checksum != 0)
@@ -296,7 +296,7 @@ void TestPeWriter::headersKeptWithoutSectionData()
     QVERIFY(pe::parsePe(bytes.data(), bytes.size(), image).ok());
 
     pe::Resource res;
-    res.type = pe::ResId::fromId(pe::RT_VERSION);
+    res.type = pe::ResId::fromId(pe::kRtVersion);
     res.name = pe::ResId::fromId(1);
     res.data = {9, 9, 9, 9};
     std::vector<std::uint8_t> out;

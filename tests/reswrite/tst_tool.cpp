@@ -102,7 +102,7 @@ void TestTool::replacesGroupOne()
     pe::PeImage before;
     QVERIFY(parse(readAll(target), before));
     // Fixture: group 1 uses images 1 and 2, group 2 images 3 and 4.
-    const QByteArray group2 = resourceData(before, pe::RT_GROUP_ICON, 2);
+    const QByteArray group2 = resourceData(before, pe::kRtGroupIcon, 2);
 
     const Run run = runTool(
         standardArguments(target, fixture(QStringLiteral("new.ico")), QStringLiteral("NUL")));
@@ -112,10 +112,10 @@ void TestTool::replacesGroupOne()
     pe::PeImage after;
     QVERIFY(parse(readAll(target), after));
     QVERIFY(
-        pe::findResource(after, pe::ResId::fromId(pe::RT_GROUP_ICON), pe::ResId::fromId(1), 1033));
+        pe::findResource(after, pe::ResId::fromId(pe::kRtGroupIcon), pe::ResId::fromId(1), 1033));
     // The new group lists the ICO's images, in order, under fresh numbers.
     const QByteArray ico = readAll(fixture(QStringLiteral("new.ico")));
-    const QByteArray group = resourceData(after, pe::RT_GROUP_ICON, 1);
+    const QByteArray group = resourceData(after, pe::kRtGroupIcon, 1);
     QCOMPARE(group.size(), 6 + 3 * 14);
     QList<int> ids;
     for (int i = 0; i < 3; ++i) {
@@ -125,13 +125,13 @@ void TestTool::replacesGroupOne()
         ids.append(id);
         const quint32 offset = qFromLittleEndian<quint32>(ico.constData() + 6 + 16 * i + 12);
         const quint32 length = qFromLittleEndian<quint32>(ico.constData() + 6 + 16 * i + 8);
-        QCOMPARE(resourceData(after, pe::RT_ICON, static_cast<std::uint16_t>(id)),
+        QCOMPARE(resourceData(after, pe::kRtIcon, static_cast<std::uint16_t>(id)),
                  ico.mid(offset, length));
     }
     // Images 1 and 2 were only group 1's: freed and reused; 3 and 4 stay for group 2.
     QCOMPARE(ids, (QList<int>{1, 2, 5}));
-    QCOMPARE(resourceData(after, pe::RT_GROUP_ICON, 2), group2);
-    QCOMPARE(pe::resourceNames(after, pe::ResId::fromId(pe::RT_ICON)).size(), std::size_t{5});
+    QCOMPARE(resourceData(after, pe::kRtGroupIcon, 2), group2);
+    QCOMPARE(pe::resourceNames(after, pe::ResId::fromId(pe::kRtIcon)).size(), std::size_t{5});
     QVERIFY(QFileInfo(target).permissions() & QFileDevice::ExeOwner);
 }
 
@@ -147,14 +147,14 @@ void TestTool::addsMissingGroup()
     QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     pe::PeImage before;
     QVERIFY(parse(readAll(target), before));
-    QVERIFY(resourceData(before, pe::RT_GROUP_ICON, 1).isEmpty());
+    QVERIFY(resourceData(before, pe::kRtGroupIcon, 1).isEmpty());
     const Run run = runTool(
         standardArguments(target, fixture(QStringLiteral("new.ico")), QStringLiteral("/dev/null")));
     QCOMPARE(run.exitCode, 0);
     pe::PeImage after;
     QVERIFY(parse(readAll(target), after));
     QVERIFY(
-        pe::findResource(after, pe::ResId::fromId(pe::RT_GROUP_ICON), pe::ResId::fromId(1), 1033));
+        pe::findResource(after, pe::ResId::fromId(pe::kRtGroupIcon), pe::ResId::fromId(1), 1033));
     QCOMPARE(after.resources.size(), before.resources.size() + 4);
 }
 

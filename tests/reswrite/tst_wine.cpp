@@ -22,7 +22,7 @@ QList<QByteArray> groupImagesOf(const QString &path)
     if (quillon::pe::parsePe(bytes.data(), bytes.size(), image).failed())
         return {};
     using quillon::pe::ResId;
-    const auto *group = quillon::pe::findResource(image, ResId::fromId(quillon::pe::RT_GROUP_ICON),
+    const auto *group = quillon::pe::findResource(image, ResId::fromId(quillon::pe::kRtGroupIcon),
                                                   ResId::fromId(1));
     QList<QByteArray> images;
     if (!group || group->data.size() < 6)
@@ -31,7 +31,7 @@ QList<QByteArray> groupImagesOf(const QString &path)
     for (std::size_t i = 0; i < count && 6 + 14 * (i + 1) <= group->data.size(); ++i) {
         const std::size_t at = 6 + 14 * i + 12;
         const auto id = static_cast<std::uint16_t>(group->data[at] | (group->data[at + 1] << 8));
-        const auto *icon = quillon::pe::findResource(image, ResId::fromId(quillon::pe::RT_ICON),
+        const auto *icon = quillon::pe::findResource(image, ResId::fromId(quillon::pe::kRtIcon),
                                                      ResId::fromId(id));
         images << (icon ? toBytes(icon->data) : QByteArray());
     }

@@ -124,7 +124,7 @@ void TestWorker::replacesIcon()
     pe::PeImage image;
     QVERIFY(parse(readAll(target), image));
     const pe::Resource *group =
-        pe::findResource(image, pe::ResId::fromId(pe::RT_GROUP_ICON), pe::ResId::fromId(1));
+        pe::findResource(image, pe::ResId::fromId(pe::kRtGroupIcon), pe::ResId::fromId(1));
     QVERIFY(group);
     QCOMPARE(group->data.size(), std::size_t{6 + 3 * 14});
     QVERIFY(m_worker.exeHasUsableIcon(target));
@@ -258,8 +258,8 @@ void TestWorker::usableIcon()
         pe::PeImage image;
         QVERIFY(pe::parsePe(bytes.data(), bytes.size(), image).ok());
         std::vector<pe::Resource> resources = image.resources;
-        pe::removeResources(resources, pe::ResId::fromId(pe::RT_GROUP_ICON), pe::ResId::fromId(1));
-        pe::removeResources(resources, pe::ResId::fromId(pe::RT_GROUP_ICON), pe::ResId::fromId(2));
+        pe::removeResources(resources, pe::ResId::fromId(pe::kRtGroupIcon), pe::ResId::fromId(1));
+        pe::removeResources(resources, pe::ResId::fromId(pe::kRtGroupIcon), pe::ResId::fromId(2));
         std::vector<std::uint8_t> out;
         QVERIFY(pe::rebuildResources(bytes, image, resources, out).error.ok());
         QVERIFY(writeAll(path, toBytes(out)));
@@ -298,11 +298,11 @@ void TestWorker::versionWritten()
     pe::PeImage image;
     QVERIFY(parse(readAll(target), image));
     const pe::Resource *version =
-        pe::findResource(image, pe::ResId::fromId(pe::RT_VERSION), pe::ResId::fromId(1), 0x0409);
+        pe::findResource(image, pe::ResId::fromId(pe::kRtVersion), pe::ResId::fromId(1), 0x0409);
     QVERIFY(version);
     QCOMPARE(toBytes(version->data), buildVersionInfo(mainExeName));
     // Only one version resource: the fixture's own (1033 too) was replaced.
-    QCOMPARE(pe::resourceNames(image, pe::ResId::fromId(pe::RT_VERSION)).size(), std::size_t{1});
+    QCOMPARE(pe::resourceNames(image, pe::ResId::fromId(pe::kRtVersion)).size(), std::size_t{1});
     const auto report = pefileReport(target);
     QCOMPARE(report.value(QStringLiteral("description")),
              QStringLiteral("Morvane Portable Application"));
@@ -357,7 +357,7 @@ void TestWorker::versionFailures()
                 bytes[i] = 0xCC;
         } else {
             std::vector<pe::Resource> resources = image.resources;
-            pe::removeResources(resources, pe::ResId::fromId(pe::RT_VERSION), pe::ResId::fromId(1));
+            pe::removeResources(resources, pe::ResId::fromId(pe::kRtVersion), pe::ResId::fromId(1));
             std::vector<std::uint8_t> out;
             QVERIFY(pe::rebuildResources(bytes, image, resources, out).error.ok());
             bytes = out;

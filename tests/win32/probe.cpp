@@ -1,14 +1,134 @@
-#include "probe.h"
-
+// The differential probe: one program, built twice. Natively it runs the
+// portable resource layer; cross-built with mingw-w64 and run under Wine it
+// runs the Win32 layer. Both print the same text report, so the two can be
+// compared line by line. It makes the layer's calls in the order
+// writeVersionInfo, exeHasUsableIcon and extractIconFromExe make them.
 #include "ico.h"
 #include "platform_read.h"
+#include "platform_write.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace probe {
 
+namespace platform = quillon::platform;
+
+std::wstring fromUtf8(const std::string &text);
+std::string toUtf8(const std::u16string &text);
+std::string toUtf8(const std::wstring &text);
+
 namespace {
+
+bool readFile(const std::wstring &path, std::vector<std::uint8_t> &bytes)
+{
+#ifdef _WIN32
+    FILE *file = _wfopen(path.c_str(), L"rb");
+#else
+    FILE *file = std::fopen(toUtf8(path).c_str(), "rb");
+#endif
+    if (!file) {
+        return false;
+    }
+    std::uint8_t chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+struct VersionQuery
+{
+    std::uint32_t size = 0; // fileVersionInfoSize
+    bool filled = false;    // fileVersionInfo
+    bool hasRoot = false;   // verQueryValue "\"
+    std::vector<std::uint8_t> root;
+    bool hasTranslation = false; // "\VarFileInfo\Translation"
+    std::vector<std::uint8_t> translation;
+    bool hasDescription = false; // "\StringFileInfo\040904B0\FileDescription"
+    std::uint32_t descriptionLength = 0;
+    std::u16string description; // up to the terminator
+};
+
+bool query(const std::vector<std::uint8_t> &buffer, const wchar_t *subBlock,
+           std::vector<std::uint8_t> &bytes)
+{
+    const void *value = nullptr;
+    std::uint32_t length = 0;
+    if (!platform::verQueryValue(buffer, subBlock, &value, &length) || !value) {
+        return false;
+    }
+    const auto *begin = static_cast<const std::uint8_t *>(value);
+    bytes.assign(begin, begin + length);
+    return true;
+}
+
+VersionQuery queryVersion(const std::wstring &path)
+{
+    VersionQuery result;
+    result.size = platform::fileVersionInfoSize(path);
+    if (result.size == 0) {
+        return result;
+    }
+    std::vector<std::uint8_t> buffer;
+    result.filled = platform::fileVersionInfo(path, result.size, buffer);
+    if (!result.filled) {
+        return result;
+    }
+    result.hasRoot = query(buffer, L"\\", result.root);
+    result.hasTranslation = query(buffer, L"\\VarFileInfo\\Translation", result.translation);
+    const void *value = nullptr;
+    std::uint32_t length = 0;
+    if (platform::verQueryValue(buffer, L"\\StringFileInfo\\040904B0\\FileDescription", &value,
+                                &length) &&
+        value && length != 0) {
+        const auto *text = static_cast<const char16_t *>(value);
+        result.hasDescription = true;
+        result.descriptionLength = length;
+        for (std::uint32_t i = 0; i < length && text[i] != 0; ++i) {
+            result.description.push_back(text[i]);
+        }
+    }
+    return result;
+}
+
+struct VersionWrite
+{
+    bool begun = false;
+    std::uint32_t beginError = 0;
+    bool updated = false;
+    std::uint32_t updateError = 0;
+    bool committed = false;
+    std::uint32_t commitError = 0;
+};
+
+// Begin without deleting, clear the error, update RT_VERSION 1 in 0x0409,
+// commit: the sequence of writeVersionInfo.
+VersionWrite writeVersion(const std::wstring &path, const std::vector<std::uint8_t> &bytes)
+{
+    VersionWrite result;
+    platform::ResourceUpdate update = platform::beginUpdateResource(path, false);
+    if (!update) {
+        result.beginError = platform::lastError();
+        return result;
+    }
+    result.begun = true;
+    platform::setLastError(0);
+    result.updated = platform::updateResource(update, 16, 1, 0x0409, bytes);
+    if (!result.updated) {
+        result.updateError = platform::lastError();
+    }
+    result.committed = platform::endUpdateResource(update, false);
+    if (!result.committed) {
+        result.commitError = platform::lastError();
+    }
+    return result;
+}
 
 std::uint64_t fnv1a(const std::uint8_t *data, std::uint64_t size)
 {
@@ -47,16 +167,16 @@ std::string digest(const std::uint8_t *data, std::uint64_t size)
     return text;
 }
 
-const char *statusName(quillon::platform::LargeIconStatus status)
+const char *statusName(platform::LargeIconStatus status)
 {
     switch (status) {
-    case quillon::platform::LargeIconStatus::Ok:
+    case platform::LargeIconStatus::Ok:
         return "ok";
-    case quillon::platform::LargeIconStatus::NoIcon:
+    case platform::LargeIconStatus::NoIcon:
         return "no-icon";
-    case quillon::platform::LargeIconStatus::NoIconInfo:
+    case platform::LargeIconStatus::NoIconInfo:
         return "no-icon-info";
-    case quillon::platform::LargeIconStatus::BadSize:
+    case platform::LargeIconStatus::BadSize:
         return "bad-size";
     }
     return "?";
@@ -65,7 +185,7 @@ const char *statusName(quillon::platform::LargeIconStatus status)
 // The colours a viewer sees, as R, G, B per pixel. GDI has already drawn the
 // icon onto opaque white; the portable layer's pixels carry their alpha and
 // are composited onto white here.
-std::vector<std::uint8_t> seenOnWhite(const quillon::platform::LargeIcon &icon)
+std::vector<std::uint8_t> seenOnWhite(const platform::LargeIcon &icon)
 {
     std::vector<std::uint8_t> rgb;
     rgb.reserve(icon.bgra.size() / 4 * 3);
@@ -92,7 +212,7 @@ void report(const std::wstring &path, bool shell)
 {
     std::printf("file %s\n", toUtf8(path).c_str());
     {
-        quillon::platform::ResourceModule module(path);
+        platform::ResourceModule module(path);
         std::printf("loaded %d\n", module.loaded() ? 1 : 0);
         quillon::ico::ImageBytes group;
         if (!module.firstIconGroup(group)) {
@@ -136,8 +256,8 @@ void report(const std::wstring &path, bool shell)
 
 void reportShell(const std::wstring &path)
 {
-    quillon::platform::LargeIcon large;
-    const quillon::platform::LargeIconStatus status = quillon::platform::drawLargeIcon(path, large);
+    platform::LargeIcon large;
+    const platform::LargeIconStatus status = platform::drawLargeIcon(path, large);
     std::printf("large %s %dx%d pixels=%d\n", statusName(status), large.width, large.height,
                 large.hasPixels ? 1 : 0);
     if (large.hasPixels) {
@@ -145,8 +265,9 @@ void reportShell(const std::wstring &path)
         std::printf("large-seen %s\n", hex(seenOnWhite(large)).c_str());
     }
 
-    const IconCount icons = countIcons(path);
-    std::printf("icons %d first=%d\n", icons.count, icons.first ? 1 : 0);
+    // exeHasUsableIcon's two calls.
+    std::printf("icons %d first=%d\n", platform::extractIconCount(path),
+                platform::extractFirstLargeIcon(path) ? 1 : 0);
 }
 
 void reportVersion(const std::wstring &path)

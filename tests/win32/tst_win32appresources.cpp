@@ -10,13 +10,12 @@
 
 namespace {
 
-QString textValue(const QByteArray &buffer, const QString &key)
+QString textValue(const std::vector<std::uint8_t> &buffer, const QString &key)
 {
     const void *value = nullptr;
     std::uint32_t length = 0;
-    if (!quillon::platform::verQueryValue(
-            buffer, QStringLiteral("\\StringFileInfo\\040904B0\\") + key, &value, &length) ||
-        !value) {
+    const std::wstring subBlock = L"\\StringFileInfo\\040904B0\\" + key.toStdWString();
+    if (!quillon::platform::verQueryValue(buffer, subBlock, &value, &length) || !value) {
         return QStringLiteral("<missing>");
     }
     const auto *units = static_cast<const char16_t *>(value);
@@ -46,7 +45,7 @@ void TestWin32AppResources::iconGroup()
     const quillon::Error error = quillon::pe::loadPeFile(QUILLON_APP_EXE, bytes, image);
     QVERIFY2(error.ok(), error.message().c_str());
 
-    const quillon::pe::ResId groupType = quillon::pe::ResId::fromId(quillon::pe::RT_GROUP_ICON);
+    const quillon::pe::ResId groupType = quillon::pe::ResId::fromId(quillon::pe::kRtGroupIcon);
     const std::vector<quillon::pe::ResId> names = quillon::pe::resourceNames(image, groupType);
     QCOMPARE(names.size(), std::size_t(1));
     QVERIFY(names.front() == quillon::pe::ResId::fromName(u"IDI_ICON1"));
@@ -61,7 +60,7 @@ void TestWin32AppResources::iconGroup()
     for (const quillon::ico::GroupEntry &entry : entries) {
         QCOMPARE(entry.width, entry.height);
         const quillon::pe::Resource *icon =
-            quillon::pe::findResource(image, quillon::pe::ResId::fromId(quillon::pe::RT_ICON),
+            quillon::pe::findResource(image, quillon::pe::ResId::fromId(quillon::pe::kRtIcon),
                                       quillon::pe::ResId::fromId(entry.imageId));
         QVERIFY2(icon && !icon->data.empty(), "an image of the group is missing");
         found.append({entry.width == 0 ? 256 : entry.width, entry.bitCount});
@@ -103,16 +102,16 @@ void TestWin32AppResources::versionResource()
     QFETCH(QString, key);
     QFETCH(QString, value);
 
-    const QString path = QStringLiteral(QUILLON_APP_EXE);
+    const std::wstring path = QStringLiteral(QUILLON_APP_EXE).toStdWString();
     const std::uint32_t size = quillon::platform::fileVersionInfoSize(path);
     QVERIFY(size > 0);
-    QByteArray buffer;
+    std::vector<std::uint8_t> buffer;
     QVERIFY(quillon::platform::fileVersionInfo(path, size, buffer));
     QCOMPARE(textValue(buffer, key), value);
 
     const void *fixed = nullptr;
     std::uint32_t length = 0;
-    QVERIFY(quillon::platform::verQueryValue(buffer, QStringLiteral("\\"), &fixed, &length));
+    QVERIFY(quillon::platform::verQueryValue(buffer, L"\\", &fixed, &length));
     QCOMPARE(length, 52u);
     const QByteArray fixedBytes(static_cast<const char *>(fixed), 52);
     // File and product version 1.0.7.1: 0x00010000, 0x00070001, twice.
@@ -120,7 +119,7 @@ void TestWin32AppResources::versionResource()
                                                     "01000700"
                                                     "00000100"
                                                     "01000700");
-    QCOMPARE(QByteArray(static_cast<const char *>(fixed), 52).mid(8, 16), versions);
+    QCOMPARE(fixedBytes.mid(8, 16), versions);
 }
 
 QTEST_GUILESS_MAIN(TestWin32AppResources)

@@ -117,15 +117,6 @@ QString knownDifference(const QString &key, const Answers &portable, const Answe
         return QStringLiteral("Wine's ExtractIconExW reports one icon for a file it cannot "
                               "read; both end without a picture");
     }
-    const QString pt = portable.value(QStringLiteral("version-translation"));
-    const QString wt = win32.value(QStringLiteral("version-translation"));
-    if ((key == QLatin1String("version-translation") ||
-         key == QLatin1String("version-description")) &&
-        pt != wt && wt.startsWith(QLatin1String("09"))) {
-        return QStringLiteral("a version resource in several languages: Windows picks by its "
-                              "language fallback (neutral, user language, English), the "
-                              "portable layer takes the first language stored");
-    }
     return {};
 }
 

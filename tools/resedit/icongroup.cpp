@@ -118,8 +118,8 @@ Error replaceIconGroup(std::vector<pe::Resource> &resources, const pe::ResId &gr
 {
     if (images.empty() || images.size() > kMaxImages)
         return Error(ErrorKind::Malformed, 0, "no images to write");
-    const pe::ResId groupType = pe::ResId::fromId(pe::RT_GROUP_ICON);
-    const pe::ResId iconType = pe::ResId::fromId(pe::RT_ICON);
+    const pe::ResId groupType = pe::ResId::fromId(pe::kRtGroupIcon);
+    const pe::ResId iconType = pe::ResId::fromId(pe::kRtIcon);
 
     // The old group, in every language, and the images it used.
     int groupLanguage = language;
