@@ -50,6 +50,27 @@ bool fileVersionInfo(const std::wstring &path, std::uint32_t size,
 bool verQueryValue(const std::vector<std::uint8_t> &buffer, const std::wstring &subBlock,
                    const void **value, std::uint32_t *length);
 
+// The text of a verQueryValue result: up to its terminator, never more than
+// `length` units and never past the end of `buffer` (a file may store a text
+// key as binary, whose length then counts bytes).
+inline std::u16string versionText(const std::vector<std::uint8_t> &buffer, const void *value,
+                                  std::uint32_t length)
+{
+    std::u16string text;
+    const auto *at = static_cast<const std::uint8_t *>(value);
+    if (!at || at < buffer.data() || at > buffer.data() + buffer.size())
+        return text;
+    const std::size_t available = static_cast<std::size_t>(buffer.data() + buffer.size() - at) / 2;
+    const std::size_t units = length < available ? length : available;
+    for (std::size_t i = 0; i < units; ++i) {
+        const auto unit = static_cast<char16_t>(at[2 * i] | at[2 * i + 1] << 8);
+        if (unit == 0)
+            break;
+        text.push_back(unit);
+    }
+    return text;
+}
+
 // ExtractIconExW(path, -1, 0, 0, 0): the number of icons, read as signed.
 int extractIconCount(const std::wstring &path);
 // ExtractIconExW(path, 0, &large, 0, 1): true when it reports a non-zero

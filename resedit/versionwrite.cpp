@@ -28,12 +28,8 @@ bool readBackDescription(const std::wstring &exePath, QString &description)
                                  &length) ||
         !value || length == 0)
         return false;
-    // Up to the terminator, never past the reported length.
-    const auto *text = static_cast<const char16_t *>(value);
-    qsizetype units = 0;
-    while (units < static_cast<qsizetype>(length) && text[units] != 0)
-        ++units;
-    description = QString::fromUtf16(text, units);
+    const std::u16string text = platform::versionText(buffer, value, length);
+    description = QString::fromStdU16String(text);
     return true;
 }
 

@@ -1,4 +1,6 @@
-// Byte layout of the version-information resource.
+// Byte layout of the version-information resource, and the query that reads
+// it back.
+#include "platform_write.h"
 #include "versioninfo.h"
 
 #include <QtTest>
@@ -58,6 +60,9 @@ private slots:
     void totalSizeRule_data();
     void totalSizeRule();
     void tooLongNameGivesEmpty();
+    void queriesReadTheBuiltBlock();
+    void versionTextStaysInside_data();
+    void versionTextStaysInside();
 };
 
 void TestVersionInfo::utf16Bytes()
@@ -260,6 +265,56 @@ void TestVersionInfo::tooLongNameGivesEmpty()
     // A wLength of 16 bits cannot state such a tree: no corrupt resource.
     QVERIFY(buildVersionInfo(QString(40000, QLatin1Char('x')) + QStringLiteral(".exe")).isEmpty());
     QVERIFY(!buildVersionInfo(QString(1000, QLatin1Char('x'))).isEmpty());
+}
+
+void TestVersionInfo::queriesReadTheBuiltBlock()
+{
+    const QByteArray built = buildVersionInfo(QStringLiteral("tool.exe"));
+    const std::vector<std::uint8_t> buffer(built.begin(), built.end());
+    const void *value = nullptr;
+    std::uint32_t length = 0;
+
+    QVERIFY(platform::verQueryValue(buffer, L"\\", &value, &length));
+    QCOMPARE(length, 52u);
+    QCOMPARE(QByteArray(static_cast<const char *>(value), 4), hex("bd04effe"));
+    QVERIFY(platform::verQueryValue(buffer, L"\\VarFileInfo\\Translation", &value, &length));
+    QCOMPARE(QByteArray(static_cast<const char *>(value), int(length)), hex("0904b004"));
+    // Keys compare without regard to case, as VerQueryValueW's do.
+    QVERIFY(platform::verQueryValue(buffer, L"\\stringfileinfo\\040904b0\\OriginalFilename", &value,
+                                    &length));
+    QCOMPARE(QString::fromStdU16String(platform::versionText(buffer, value, length)),
+             QStringLiteral("tool.exe"));
+    QVERIFY(!platform::verQueryValue(buffer, L"\\StringFileInfo\\080404B0\\FileDescription", &value,
+                                     &length));
+    QVERIFY(!platform::verQueryValue({}, L"\\", &value, &length));
+}
+
+void TestVersionInfo::versionTextStaysInside_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("text");
+    const QByteArray abc = hex("610062006300");
+    QTest::newRow("up to the terminator") << abc + hex("0000ffff") << 0 << 10 << "abc";
+    QTest::newRow("no more than length") << abc + hex("0000") << 0 << 2 << "ab";
+    // A text key stored as binary: its length counts bytes, twice the units.
+    QTest::newRow("never past the buffer") << abc << 2 << 6 << "bc";
+    QTest::newRow("odd byte at the end") << abc + hex("64") << 4 << 9 << "c";
+    QTest::newRow("pointer at the end") << abc << 6 << 1 << "";
+}
+
+void TestVersionInfo::versionTextStaysInside()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, offset);
+    QFETCH(int, length);
+    QFETCH(QString, text);
+    const std::vector<std::uint8_t> buffer(bytes.begin(), bytes.end());
+    const void *value = buffer.data() + offset;
+    QCOMPARE(QString::fromStdU16String(
+                 platform::versionText(buffer, value, static_cast<std::uint32_t>(length))),
+             text);
 }
 
 QTEST_GUILESS_MAIN(TestVersionInfo)

@@ -87,12 +87,9 @@ VersionQuery queryVersion(const std::wstring &path)
     if (platform::verQueryValue(buffer, L"\\StringFileInfo\\040904B0\\FileDescription", &value,
                                 &length) &&
         value && length != 0) {
-        const auto *text = static_cast<const char16_t *>(value);
         result.hasDescription = true;
         result.descriptionLength = length;
-        for (std::uint32_t i = 0; i < length && text[i] != 0; ++i) {
-            result.description.push_back(text[i]);
-        }
+        result.description = platform::versionText(buffer, value, length);
     }
     return result;
 }
