@@ -66,6 +66,15 @@ bool writeFile(const QString &path, const QByteArray &bytes)
            file.write(bytes) == bytes.size();
 }
 
+bool makeSmallJob(const QString &base, JobArgs &args)
+{
+    args.folder = base + QStringLiteral("/src");
+    args.archive = base + QStringLiteral("/work/temp.7z");
+    args.outputDir = base + QStringLiteral("/out");
+    return QDir().mkpath(base + QStringLiteral("/work")) &&
+           writeFile(args.folder + QStringLiteral("/app.exe"), "MZ program");
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);

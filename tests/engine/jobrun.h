@@ -43,6 +43,11 @@ QStringList withoutIconStep(const QStringList &log);
 QStringList headerLines(const JobArgs &args);
 
 bool writeFile(const QString &path, const QByteArray &bytes);
+
+// A job below `base`: the folder src/ holding only app.exe ("MZ program"),
+// the archive work/temp.7z, the output folder out/. False when the files
+// cannot be written.
+bool makeSmallJob(const QString &base, JobArgs &args);
 QByteArray readFile(const QString &path);
 
 // Fills `root` with a small application tree: app.exe, nested and empty

@@ -30,14 +30,9 @@ private:
 JobArgs FakeArchiverTest::argsFor(const QString &name, const QString &mode)
 {
     JobArgs args;
-    const QString base = m_dir.filePath(name);
-    args.folder = base + QStringLiteral("/src");
-    args.archive = base + QStringLiteral("/work/temp.7z");
-    args.outputDir = base + QStringLiteral("/out");
+    makeSmallJob(m_dir.filePath(name), args);
     args.method = mode;
     args.cleanup = QStringLiteral("0");
-    QDir().mkpath(base + QStringLiteral("/work"));
-    writeFile(args.folder + QStringLiteral("/app.exe"), "MZ program");
     return args;
 }
 

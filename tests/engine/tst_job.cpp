@@ -83,12 +83,7 @@ void JobTest::init()
 JobArgs JobTest::argsFor(const QString &name)
 {
     JobArgs args;
-    const QString base = m_dir.filePath(name);
-    args.folder = base + QStringLiteral("/src");
-    args.archive = base + QStringLiteral("/work/temp.7z");
-    args.outputDir = base + QStringLiteral("/out");
-    QDir().mkpath(base + QStringLiteral("/work"));
-    writeFile(args.folder + QStringLiteral("/app.exe"), "MZ program");
+    makeSmallJob(m_dir.filePath(name), args);
     writeFile(args.folder + QStringLiteral("/readme.txt"), "hello");
     return args;
 }

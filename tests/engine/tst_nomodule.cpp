@@ -22,10 +22,7 @@ void NoModuleTest::stopsAtModuleCopy()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     JobArgs args;
-    args.folder = dir.filePath(QStringLiteral("src"));
-    args.archive = dir.filePath(QStringLiteral("temp.7z"));
-    args.outputDir = dir.filePath(QStringLiteral("out"));
-    QVERIFY(writeFile(args.folder + QStringLiteral("/app.exe"), "MZ program"));
+    QVERIFY(makeSmallJob(dir.path(), args));
 
     const JobRun run = runJob(args);
     QVERIFY(run.failed());

@@ -137,10 +137,7 @@ void ToolFilesTest::jobStopsOnUnsafeDirectory()
     QTemporaryDir elsewhere;
     QVERIFY(QFile::link(elsewhere.path(), expectedDirectory()));
     JobArgs args;
-    args.folder = dir.filePath(QStringLiteral("src"));
-    args.archive = dir.filePath(QStringLiteral("temp.7z"));
-    args.outputDir = dir.filePath(QStringLiteral("out"));
-    QVERIFY(writeFile(args.folder + QStringLiteral("/app.exe"), "MZ program"));
+    QVERIFY(makeSmallJob(dir.path(), args));
 
     const JobRun run = runJob(args);
     QVERIFY(run.failed());

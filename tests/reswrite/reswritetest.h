@@ -2,14 +2,18 @@
 // outside checkers (python3-pefile, Wine).
 #pragma once
 
+#include "peimage.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QList>
 #include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QtEndian>
 
 #include <cstdint>
 #include <vector>
@@ -45,6 +49,45 @@ inline QByteArray toBytes(const std::vector<std::uint8_t> &bytes)
 {
     return QByteArray(reinterpret_cast<const char *>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));
+}
+
+// Icon group 1 of an executable as its images, in group order (an empty
+// array for a missing image); empty when the file or group cannot be read.
+inline QList<QByteArray> groupImagesOf(const QByteArray &file)
+{
+    using quillon::pe::ResId;
+    quillon::pe::PeImage image;
+    if (quillon::pe::parsePe(reinterpret_cast<const std::uint8_t *>(file.constData()),
+                             static_cast<std::uint64_t>(file.size()), image)
+            .failed())
+        return {};
+    const quillon::pe::Resource *group = quillon::pe::findResource(
+        image, ResId::fromId(quillon::pe::kRtGroupIcon), ResId::fromId(1));
+    if (!group || group->data.size() < 6)
+        return {};
+    QList<QByteArray> images;
+    const std::size_t count = group->data[4] | (group->data[5] << 8);
+    for (std::size_t i = 0; i < count && 6 + 14 * (i + 1) <= group->data.size(); ++i) {
+        const std::size_t at = 6 + 14 * i + 12;
+        const auto id = static_cast<std::uint16_t>(group->data[at] | (group->data[at + 1] << 8));
+        const quillon::pe::Resource *icon = quillon::pe::findResource(
+            image, ResId::fromId(quillon::pe::kRtIcon), ResId::fromId(id));
+        images << (icon ? toBytes(icon->data) : QByteArray());
+    }
+    return images;
+}
+
+// The images of an ICO file, in directory order.
+inline QList<QByteArray> icoImagesOf(const QByteArray &ico)
+{
+    QList<QByteArray> images;
+    const int count = ico.size() >= 6 ? qFromLittleEndian<quint16>(ico.constData() + 4) : 0;
+    for (int i = 0; i < count && 6 + 16 * (i + 1) <= ico.size(); ++i) {
+        const char *entry = ico.constData() + 6 + 16 * i;
+        images << ico.mid(qFromLittleEndian<quint32>(entry + 12),
+                          qFromLittleEndian<quint32>(entry + 8));
+    }
+    return images;
 }
 
 inline QByteArray toBytesUtf16(const char *text)

@@ -27,41 +27,6 @@ bool parse(const QByteArray &bytes, pe::PeImage &image)
         .ok();
 }
 
-// Icon group 1 of a file as the images it shows, in group order.
-QList<QByteArray> groupImages(const QByteArray &file)
-{
-    pe::PeImage image;
-    if (!parse(file, image))
-        return {};
-    const pe::Resource *group =
-        pe::findResource(image, pe::ResId::fromId(pe::kRtGroupIcon), pe::ResId::fromId(1));
-    if (!group || group->data.size() < 6)
-        return {};
-    QList<QByteArray> images;
-    const std::size_t count = group->data[4] | (group->data[5] << 8);
-    for (std::size_t i = 0; i < count && 6 + 14 * (i + 1) <= group->data.size(); ++i) {
-        const std::size_t at = 6 + 14 * i + 12;
-        const auto id = static_cast<std::uint16_t>(group->data[at] | (group->data[at + 1] << 8));
-        const pe::Resource *icon =
-            pe::findResource(image, pe::ResId::fromId(pe::kRtIcon), pe::ResId::fromId(id));
-        images << (icon ? toBytes(icon->data) : QByteArray());
-    }
-    return images;
-}
-
-// The images of an ICO file, in directory order.
-QList<QByteArray> icoImages(const QByteArray &ico)
-{
-    QList<QByteArray> images;
-    const int count = ico.size() >= 6 ? qFromLittleEndian<quint16>(ico.constData() + 4) : 0;
-    for (int i = 0; i < count && 6 + 16 * (i + 1) <= ico.size(); ++i) {
-        const char *entry = ico.constData() + 6 + 16 * i;
-        images << ico.mid(qFromLittleEndian<quint32>(entry + 12),
-                          qFromLittleEndian<quint32>(entry + 8));
-    }
-    return images;
-}
-
 } // namespace
 
 class TestIconStep : public QObject
@@ -88,7 +53,7 @@ void TestIconStep::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY2(RESWRITE_HAVE_MINGW, "mingw-w64 is needed for the test programs");
-    m_moduleImages = groupImages(readAll(QStringLiteral(":/resources/7zSD.sfx")));
+    m_moduleImages = groupImagesOf(readAll(QStringLiteral(":/resources/7zSD.sfx")));
     QVERIFY(!m_moduleImages.isEmpty());
     qputenv("RESWRITE_REAL_TOOL", RESWRITE_TOOL);
     m_argsFile = m_dir.filePath(QStringLiteral("args.txt"));
@@ -214,12 +179,12 @@ void TestIconStep::paths()
     QVERIFY(job.log.indexOf(lines.last()) < job.log.indexOf(QStringLiteral("SFX模块写入成功")));
     QCOMPARE(QFile::exists(m_argsFile), iconUsed != QLatin1String("module"));
 
-    const QList<QByteArray> shown = groupImages(readAll(job.output));
+    const QList<QByteArray> shown = groupImagesOf(readAll(job.output));
     if (iconUsed == QLatin1String("user")) {
-        QCOMPARE(shown, icoImages(readAll(iconPath)));
+        QCOMPARE(shown, icoImagesOf(readAll(iconPath)));
     } else if (iconUsed == QLatin1String("extracted")) {
         Worker worker;
-        QCOMPARE(shown, icoImages(worker.extractIconFromExe(program)));
+        QCOMPARE(shown, icoImagesOf(worker.extractIconFromExe(program)));
     } else {
         QCOMPARE(shown, m_moduleImages);
     }
@@ -242,7 +207,7 @@ void TestIconStep::failedReplacementKeepsModuleIcon()
     QVERIFY2(warning > 0, qPrintable(job.log.join('\n')));
     QCOMPARE(job.log.at(warning + 1),
              QStringLiteral("版本信息已写入并校验通过：Morvane Portable Application"));
-    QCOMPARE(groupImages(readAll(job.output)), m_moduleImages);
+    QCOMPARE(groupImagesOf(readAll(job.output)), m_moduleImages);
 }
 
 QTEST_GUILESS_MAIN(TestIconStep)
