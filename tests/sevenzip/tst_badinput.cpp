@@ -2,6 +2,7 @@
 // outside the extraction root, and quillon-unpack leaves nothing behind.
 #include "archivewriter.h"
 #include "sevenzip.h"
+#include "testfiles.h"
 #include "testinput.h"
 
 #include <QtTest>
@@ -15,14 +16,6 @@ namespace {
 QByteArray bytes(const std::string &s)
 {
     return QByteArray::fromStdString(s);
-}
-
-std::string readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll().toStdString();
 }
 
 // A header with only a FilesInfo of `n` files and nothing else.
@@ -47,19 +40,6 @@ std::string folderArchive(const std::string &packed, const std::string &coders,
     h += '\x00';
     h += '\x00';
     return wrap(packed, h);
-}
-
-QStringList listTree(const QString &root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        out << QDir(root).relativeFilePath(path) + (it.fileInfo().isDir() ? "/" : "");
-    }
-    out.sort();
-    return out;
 }
 
 } // namespace
@@ -87,7 +67,7 @@ std::string TestBadInput::make7z(const QStringList &switches, const QString &nam
             QStringList{"a", "-t7z", archive, "*", "-r", "-bso0", "-bsp0"} + switches);
     if (!p.waitForFinished(60000) || p.exitCode() != 0)
         return {};
-    return readFile(archive);
+    return readFile(archive).toStdString();
 }
 
 void TestBadInput::initTestCase()

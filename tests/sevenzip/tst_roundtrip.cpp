@@ -1,5 +1,7 @@
 // Archives made by the real 7zz, extracted by quillon-unpack, compared with
 // the tree they were made from.
+#include "testfiles.h"
+
 #include <QtTest>
 
 namespace {
@@ -33,27 +35,6 @@ QByteArray mixedText(int size)
         out += '\n';
     }
     out.resize(size);
-    return out;
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-// Relative paths of everything below `root` ("dir/" for folders).
-QStringList listTree(const QString &root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        out << QDir(root).relativeFilePath(path) + (it.fileInfo().isDir() ? "/" : "");
-    }
-    out.sort();
     return out;
 }
 

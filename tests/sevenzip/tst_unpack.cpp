@@ -1,6 +1,7 @@
 // quillon-unpack as a user meets it: Quillon outputs, links in the way,
 // overwriting, usage errors.
 #include "archivewriter.h"
+#include "testfiles.h"
 
 #include <QtTest>
 #include <unistd.h>
@@ -27,18 +28,6 @@ Run unpack(const QStringList &args)
     run.out = p.readAllStandardOutput();
     run.err = p.readAllStandardError();
     return run;
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 const std::vector<File> kFiles = {{"app.exe", "main program", false, false},
