@@ -3,36 +3,12 @@
 // the UTF-8 conversions.
 #include "launcher.h"
 
-#include <cstring>
-
-namespace {
-
-class MemoryInput : public quillon::sevenzip::Input
-{
-public:
-    MemoryInput(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
-    std::uint64_t size() const override { return m_size; }
-    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
-    {
-        if (!quillon::rangeInside(offset, count, m_size))
-            return false;
-        std::memcpy(buffer, m_data + offset, count);
-        return true;
-    }
-
-private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     using namespace quillon::sfx;
     if (size > (1u << 20))
         return 0;
-    MemoryInput input(data, size);
+    quillon::sevenzip::SpanInput input(data, size);
     const std::uint64_t end = imageEnd(input);
     if (end > size)
         __builtin_trap();

@@ -9,24 +9,6 @@ namespace {
 
 using namespace quillon::sevenzip;
 
-class SpanInput : public Input
-{
-public:
-    SpanInput(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
-    std::uint64_t size() const override { return m_size; }
-    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
-    {
-        if (offset > m_size || count > m_size - offset)
-            return false;
-        std::memcpy(buffer, m_data + offset, count);
-        return true;
-    }
-
-private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-};
-
 class CountingSink : public Sink
 {
 public:
