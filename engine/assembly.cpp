@@ -80,20 +80,21 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
         emit finished(false);
         return;
     }
-    const auto failWrite = [this, &output]() {
-        emit logMessage(QStringLiteral("写入错误: %1").arg(output.errorString()));
+    // Every failure from here on removes the partial output.
+    const auto failOutput = [this, &output](const QString &line) {
+        emit logMessage(line);
         output.close();
         output.remove();
         emit finished(false);
+    };
+    const auto failWrite = [&failOutput, &output]() {
+        failOutput(QStringLiteral("写入错误: %1").arg(output.errorString()));
     };
 
     // 6. and 7. The module image.
     QFile workCopy(workCopyPath);
     if (!workCopy.open(QIODevice::ReadOnly)) {
-        emit logMessage(QStringLiteral("错误：无法读取SFX模块"));
-        output.close();
-        output.remove();
-        emit finished(false);
+        failOutput(QStringLiteral("错误：无法读取SFX模块"));
         return;
     }
     const QByteArray module = workCopy.readAll();
@@ -115,10 +116,7 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
     // 9. to 12. The archive, streamed piece by piece.
     QFile archive(archivePath);
     if (!archive.open(QIODevice::ReadOnly)) {
-        emit logMessage(QStringLiteral("错误：无法读取压缩包文件"));
-        output.close();
-        output.remove();
-        emit finished(false);
+        failOutput(QStringLiteral("错误：无法读取压缩包文件"));
         return;
     }
     const qint64 archiveSize = archive.size();
@@ -129,11 +127,8 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
         const qint64 got = archive.read(piece.data(), PieceSize);
         if (got <= 0) {
             // A read error would otherwise spin here for ever.
-            emit logMessage(QStringLiteral("错误：无法读取压缩包文件"));
             archive.close();
-            output.close();
-            output.remove();
-            emit finished(false);
+            failOutput(QStringLiteral("错误：无法读取压缩包文件"));
             return;
         }
         const qint64 put = output.write(piece.constData(), got);
