@@ -57,11 +57,6 @@ constexpr bool adminRequired = false;
 constexpr bool tempExtraction = true;
 } // namespace Default
 
-QSettings openSettings()
-{
-    return QSettings(QString::fromLatin1(kOrganization), QString::fromLatin1(kApplication));
-}
-
 // Creates a fresh "Quillon_<yyyyMMddhhmmss>" directory under the system
 // temporary directory. Another instance started in the same second already
 // owns that name, so a suffix keeps the two apart: mkdir fails on an existing
@@ -95,6 +90,11 @@ void selectExactEntry(QComboBox *box, const QString &text)
 }
 
 } // namespace
+
+QSettings MainWindow::openSettings()
+{
+    return QSettings(QString::fromLatin1(kOrganization), QString::fromLatin1(kApplication));
+}
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {

@@ -9,6 +9,7 @@ namespace Ui {
 class MainWindow;
 }
 class QButtonGroup;
+class QSettings;
 class QThread;
 class QTranslator;
 QT_END_NAMESPACE
@@ -63,6 +64,8 @@ private:
     QString compressionMethodString() const;
     QString dictionarySizeString() const;
 
+    // The settings store: the job form's values and the interface language.
+    static QSettings openSettings();
     void loadSettings();
     void saveSettings();
     void appendLogLine(const QString &line);

@@ -15,8 +15,6 @@
 
 namespace {
 
-const char *const settingsOrganization = "Vumo";
-const char *const settingsApplication = "Quillon";
 const char *const languageKey = "language";
 const char *const defaultLanguage = "zh_CN";
 
@@ -40,8 +38,7 @@ void MainWindow::initLanguage()
 {
     QString language;
     {
-        QSettings settings(QString::fromLatin1(settingsOrganization),
-                           QString::fromLatin1(settingsApplication));
+        QSettings settings = openSettings();
         language =
             settings.value(QString::fromLatin1(languageKey), QString::fromLatin1(defaultLanguage))
                 .toString();
@@ -58,8 +55,7 @@ void MainWindow::loadLanguage(const QString &language)
     {
         // Stored before the catalogue is tried: an unusable code is then
         // replaced by the fall-back's own write.
-        QSettings settings(QString::fromLatin1(settingsOrganization),
-                           QString::fromLatin1(settingsApplication));
+        QSettings settings = openSettings();
         settings.setValue(QString::fromLatin1(languageKey), language);
     }
 
