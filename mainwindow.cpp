@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "jobtext.h"
 #include "pathguard.h"
 #include "worker.h"
 
@@ -102,6 +103,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     qtTranslator = new QTranslator(this);
 
     ui->setupUi(this);
+    // The archiver's redraws replace the last line many times a second.
+    ui->logTextEdit->setUndoRedoEnabled(false);
 
     workerThread = new QThread(this);
     worker = new Worker;
@@ -273,18 +276,33 @@ void MainWindow::appendLogLine(const QString &line)
 {
     // Plain text, one paragraph per line: a path or tool output holding markup
     // is shown as written, never interpreted.
+    const quillon::TerminalLog::Update update = logScreen.add(line);
     QTextDocument *document = ui->logTextEdit->document();
     QScrollBar *scrollBar = ui->logTextEdit->verticalScrollBar();
     const bool atBottom = scrollBar->value() >= scrollBar->maximum();
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
-    if (!document->isEmpty()) {
+    if (update.replaced > 0) {
+        cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    } else if (!document->isEmpty()) {
         cursor.insertBlock();
     }
-    cursor.insertText(line);
+    for (qsizetype i = 0; i < update.lines.size(); ++i) {
+        if (i > 0) {
+            cursor.insertBlock();
+        }
+        cursor.insertText(update.lines.at(i));
+    }
     if (atBottom) {
         scrollBar->setValue(scrollBar->maximum());
     }
+}
+
+void MainWindow::clearLog()
+{
+    ui->logTextEdit->clear();
+    logScreen.clear();
 }
 
 void MainWindow::populateMainExeList(const QString &folderPath)
@@ -296,7 +314,10 @@ void MainWindow::populateMainExeList(const QString &folderPath)
     const QStringList names =
         dir.entryList(QStringList{QStringLiteral("*.exe")}, QDir::Files, QDir::Name);
     for (const QString &name : names) {
-        ui->mainExeComboBox->addItem(name);
+        // A name Windows cannot hold would be refused by the job.
+        if (quillon::isValidMainProgramName(name)) {
+            ui->mainExeComboBox->addItem(name);
+        }
     }
 
     const QString lastExe = openSettings().value(Key::lastExe).toString();
@@ -526,7 +547,7 @@ void MainWindow::on_startButton_clicked()
 
     setProcessing(true);
     ui->progressBar->setValue(0);
-    ui->logTextEdit->clear();
+    clearLog();
 
     const QString archivePath = tempWorkDir + QStringLiteral("/temp.7z");
     const QString iconPath = ui->iconLineEdit->text();
@@ -599,7 +620,7 @@ void MainWindow::on_resetButton_clicked()
     ui->outputLineEdit->clear();
     ui->iconLineEdit->clear();
     ui->mainExeComboBox->clear();
-    ui->logTextEdit->clear();
+    clearLog();
     ui->progressBar->setValue(0);
 
     {

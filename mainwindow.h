@@ -1,5 +1,7 @@
 #pragma once
 
+#include "terminallog.h"
+
 #include <QMainWindow>
 #include <QPoint>
 #include <QString>
@@ -68,7 +70,10 @@ private:
     static QSettings openSettings();
     void loadSettings();
     void saveSettings();
+    // The log pane shows lines as a terminal would (archiver redraws update
+    // one line in place).
     void appendLogLine(const QString &line);
+    void clearLog();
 
     Ui::MainWindow *ui = nullptr;
     QString tempWorkDir;
@@ -82,4 +87,5 @@ private:
     QTranslator *appTranslator = nullptr;
     QTranslator *qtTranslator = nullptr;
     QString currentLanguage;
+    quillon::TerminalLog logScreen;
 };

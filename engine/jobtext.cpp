@@ -83,4 +83,17 @@ QString buildSfxConfig(const QString &mainExeName)
     return block;
 }
 
+bool isValidMainProgramName(const QString &name)
+{
+    if (name.isEmpty() || name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' '))) {
+        return false;
+    }
+    for (const QChar ch : name) {
+        if (ch.category() == QChar::Other_Control || QStringView(u"<>:\"/\\|?*").contains(ch)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace quillon

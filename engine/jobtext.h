@@ -55,4 +55,9 @@ private:
 // The configuration block the self-extractor reads after its own image.
 QString buildSfxConfig(const QString &mainExeName);
 
+// True when `name` can be a Windows file name at the archive root: not empty,
+// no control character, none of <>:"/\|?*, no trailing dot or blank. Such a
+// name also cannot break a line or a quoted value of the configuration block.
+bool isValidMainProgramName(const QString &name);
+
 } // namespace quillon

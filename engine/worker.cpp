@@ -1,5 +1,6 @@
 #include "worker.h"
 
+#include "jobtext.h"
 #include "pathguard.h"
 #include "toolfiles.h"
 
@@ -38,6 +39,13 @@ void Worker::createPortableApp(const QString &folderPath, const QString &archive
     if (!QFile::exists(mainProgramPath)) {
         emit logMessage(QStringLiteral("错误：主程序 %1 不存在于源文件夹中").arg(mainExeName));
         emit logMessage(QStringLiteral("完整路径: %1").arg(mainProgramPath));
+        emit finished(false);
+        return;
+    }
+    // The name goes verbatim into the configuration block and becomes a file
+    // name on Windows.
+    if (!quillon::isValidMainProgramName(mainExeName)) {
+        emit logMessage(QStringLiteral("错误：主程序文件名无效: %1").arg(mainExeName));
         emit finished(false);
         return;
     }

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -61,6 +63,8 @@ private slots:
     void badArguments();
     void packs();
     void keepsArchive();
+    void keptArchiveNeverReplacesAFile();
+    void terminalBar();
     void failedJobExitsOne();
     void twoPackersAtOnce();
 
@@ -114,6 +118,11 @@ void CliTest::badArguments_data()
                                           << "'nothere.exe' not found";
     QTest::newRow("icon missing") << QStringList{"--icon", "/nonexistent/x.ico"} << "app.exe"
                                   << "icon file not found";
+    QTest::newRow("main program in a subfolder") << QStringList{} << "lib/data.txt"
+                                                 << "not a valid Windows file name";
+    QTest::newRow("main program name breaks a line")
+        << QStringList{} << "x\"\nExecuteFile=\"lib/data.txt"
+        << "not a valid Windows file name";
     QTest::newRow("source folder missing") << QStringList{"@nofolder"} << "app.exe"
                                            << "source folder not found";
     QTest::newRow("too few arguments") << QStringList{"@short"} << "app.exe"
@@ -136,12 +145,15 @@ void CliTest::badArguments()
     } else {
         args += extra;
     }
+    if (program.contains(QLatin1Char('\n'))) {
+        QVERIFY(writeFile(QDir(folder).filePath(program), "MZ"));
+    }
     const CliRun run = runCli(args);
     QCOMPARE(run.exitCode, 2);
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.startsWith(QStringLiteral("quillon-cli: ")), qPrintable(run.err));
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
-    QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+    QCOMPARE(run.err.count(QLatin1Char('\n')), 1 + program.count(QLatin1Char('\n')));
     QVERIFY(!QFile::exists(outputDir));
     QVERIFY(workDirsLeft().isEmpty());
 }
@@ -160,6 +172,15 @@ void CliTest::packs()
     QVERIFY(log.contains(QStringLiteral("字典大小: 16M")));
     const QString output = outputDir + QStringLiteral("/app.exe");
     QCOMPARE(log.last(), QStringLiteral("输出文件: %1").arg(QDir::toNativeSeparators(output)));
+    // The archiver's redraws as a terminal shows them: its scan line
+    // replaced by the summary, no backspace written.
+    QVERIFY2(!run.out.contains(QLatin1Char('\b')), qPrintable(run.out));
+    const QRegularExpression summary(QStringLiteral("^1 folder, 2 files, 5016 bytes"));
+    QVERIFY2(
+        std::any_of(log.cbegin(), log.cend(),
+                    [&summary](const QString &line) { return summary.match(line).hasMatch(); }),
+        qPrintable(run.out));
+    QVERIFY(!run.out.contains(QStringLiteral("0M Scan")));
     // Not a terminal: one plain percentage per line, ending at 100.
     const QStringList progress = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY(progress.contains(QStringLiteral("50%")));
@@ -189,6 +210,64 @@ void CliTest::keepsArchive()
     QVERIFY(output.endsWith(quillon::buildSfxConfig(QStringLiteral("app.exe")).toUtf8() +
                             readFile(archive)));
     QVERIFY(workDirsLeft().isEmpty());
+}
+
+void CliTest::keptArchiveNeverReplacesAFile()
+{
+    // The output directory is the source folder and the main program's name
+    // ends in .7z: the kept archive's first name is the main program's own.
+    const QString folder = m_dir.filePath(QStringLiteral("keepclash"));
+    QVERIFY(writeFile(folder + QStringLiteral("/tool.7z"), "MZ tool"));
+    QVERIFY(writeFile(folder + QStringLiteral("/tool (1).7z"), "older archive"));
+    const CliRun run =
+        runCli({folder, QStringLiteral("tool.7z"), folder, QStringLiteral("--keep-archive")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(readFile(folder + QStringLiteral("/tool.7z")), QByteArray("MZ tool"));
+    QCOMPARE(readFile(folder + QStringLiteral("/tool (1).7z")), QByteArray("older archive"));
+    const QString kept = folder + QStringLiteral("/tool (2).7z");
+    QVERIFY2(
+        run.out.endsWith(QStringLiteral("archive kept: %1\n").arg(QDir::toNativeSeparators(kept))),
+        qPrintable(run.out));
+    QCOMPARE(listArchive(kept).value(QStringLiteral("tool.7z")), qint64(7));
+    QVERIFY(readFile(folder + QStringLiteral("/tool.exe")).endsWith(readFile(kept)));
+}
+
+void CliTest::terminalBar()
+{
+#ifdef Q_OS_UNIX
+    // On a terminal (script(1) gives one) the bar keeps its width as it fills.
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    if (script.isEmpty()) {
+        QSKIP("script(1) not found");
+    }
+    const QString folder = makeSource(QStringLiteral("bar"));
+    const QString outputDir = m_dir.filePath(QStringLiteral("bar/out"));
+    QStringList command{QStringLiteral(ENGINE_CLI_FIXTURE), folder, QStringLiteral("app.exe"),
+                        outputDir};
+    for (QString &word : command) {
+        word = QStringLiteral("'%1'").arg(word);
+    }
+    QProcess process;
+    process.start(script, {QStringLiteral("-qefc"), command.join(QLatin1Char(' ')),
+                           QStringLiteral("/dev/null")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString screen = QString::fromUtf8(process.readAllStandardOutput());
+    const QRegularExpression frame(QStringLiteral("\\r\\[([^\\]]*)\\] +(\\d+)%"));
+    QList<int> values;
+    for (auto it = frame.globalMatch(screen); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString bar = match.captured(1);
+        const int value = match.captured(2).toInt();
+        QCOMPARE(bar.size(), 40);
+        QCOMPARE(int(bar.count(QLatin1Char('#'))), value * 40 / 100);
+        QVERIFY(bar.startsWith(QString(value * 40 / 100, QLatin1Char('#'))));
+        values << value;
+    }
+    QVERIFY2(values.contains(50) && values.contains(100), qPrintable(screen));
+#else
+    QSKIP("script(1) is a Unix program");
+#endif
 }
 
 void CliTest::failedJobExitsOne()

@@ -59,6 +59,8 @@ private slots:
     void init();
     void failingInputSteps_data();
     void failingInputSteps();
+    void invalidMainProgramName_data();
+    void invalidMainProgramName();
     void outputIsModuleBlockArchive();
     void outputNaming_data();
     void outputNaming();
@@ -143,6 +145,36 @@ void JobTest::failingInputSteps()
     if (kind != QLatin1String("sameasmain") && kind != QLatin1String("linkedoutdir")) {
         QVERIFY(!QFile::exists(QDir(args.outputDir).filePath(QStringLiteral("app.exe"))));
     }
+}
+
+void JobTest::invalidMainProgramName_data()
+{
+    QTest::addColumn<QString>("name");
+    // Names a Linux folder can hold but Windows cannot, and that would
+    // otherwise reach the configuration block verbatim.
+    QTest::newRow("second ExecuteFile line") << "x\"\nExecuteFile=\"other.exe";
+    QTest::newRow("quote") << "a\"b.exe";
+    QTest::newRow("in a subfolder") << "bin/app.exe";
+    QTest::newRow("backslash") << "a\\b.exe";
+    QTest::newRow("trailing dot") << "app.exe.";
+    QTest::newRow("trailing blank") << "app.exe ";
+}
+
+void JobTest::invalidMainProgramName()
+{
+    QFETCH(QString, name);
+    JobArgs args = argsFor(QStringLiteral("badname-%1").arg(QTest::currentDataTag()));
+    args.mainExe = name;
+    QVERIFY(writeFile(QDir(args.folder).filePath(name), "MZ other"));
+    QVERIFY(writeFile(QDir(args.folder).filePath(QStringLiteral("other.exe")), "MZ other"));
+
+    const JobRun run = runJob(args);
+    QCOMPARE(run.log, headerLines(args) +
+                          QStringList{QStringLiteral("错误：主程序文件名无效: %1").arg(name)});
+    QVERIFY(run.failed());
+    QVERIFY(run.progress.isEmpty());
+    // Refused before anything is written: not even the output directory.
+    QVERIFY(!QFileInfo::exists(args.outputDir));
 }
 
 void JobTest::outputIsModuleBlockArchive()

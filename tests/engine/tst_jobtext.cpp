@@ -2,6 +2,7 @@
 // block, the archiver command line and the same-file guard.
 #include "jobtext.h"
 #include "pathguard.h"
+#include "terminallog.h"
 
 #include "jobrun.h"
 
@@ -26,6 +27,10 @@ private slots:
     void parser();
     void sfxConfig_data();
     void sfxConfig();
+    void terminalLog_data();
+    void terminalLog();
+    void mainProgramName_data();
+    void mainProgramName();
     void archiverArguments_data();
     void archiverArguments();
     void sameFileByName_data();
@@ -118,6 +123,91 @@ void JobTextTest::sfxConfig()
     QCOMPARE(bytes.size(), utf8Size);
     QVERIFY(!bytes.contains('\r'));
     QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
+}
+
+void JobTextTest::terminalLog_data()
+{
+    // Messages as the job emits them (archiver chunks trimmed by the parser)
+    // and the lines a terminal would show after all of them.
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("shown");
+
+    const QString scan =
+        QStringLiteral("\b").repeated(10) + QString(10, ' ') + QStringLiteral("\b").repeated(10);
+    const QString erase18 =
+        QStringLiteral("\b").repeated(18) + QString(18, ' ') + QStringLiteral("\b").repeated(18);
+    QTest::newRow("plain lines") << QStringList{"one", "two"} << QStringList{"one", "two"};
+    QTest::newRow("scan line redrawn in one chunk")
+        << QStringList{"Scanning the drive:\n  0M Scan " + scan + "1 folder, 2 files"}
+        << QStringList{"Scanning the drive:", "1 folder, 2 files"};
+    QTest::newRow("redraw across chunks")
+        << QStringList{"7z进程已启动，开始压缩...", "Add new data\n\n  0%",
+                       "\b\b\b\b    \b\b\b\b  0% + src/big.bin", erase18 + "  1% + src/big.bin",
+                       erase18 + " 99% + src/big.bin"}
+        << QStringList{"7z进程已启动，开始压缩...", "Add new data", "", " 99% + src/big.bin"};
+    QTest::newRow("erased line then new text")
+        << QStringList{"  5% + a", "\b\b\b\b\b\b\b\b        \b\b\b\b\b\b\b\b", "Everything is Ok"}
+        << QStringList{"", "Everything is Ok"};
+    QTest::newRow("chunk cut inside the erasing blanks")
+        << QStringList{"  1% + abc", "\b\b\b\b\b\b\b\b\b\b", "\b  2% + abc"}
+        << QStringList{"  2% + abc"};
+    QTest::newRow("backspace never leaves the line")
+        << QStringList{"first", "ab\nc", "\b\b\bX"} << QStringList{"first", "ab", "X"};
+    QTest::newRow("carriage return inside a message")
+        << QStringList{"10% done\r20%"} << QStringList{"20% done"};
+    QTest::newRow("job line after a redraw starts its own line")
+        << QStringList{"  0%", "压缩包创建成功，大小: 1 字节"}
+        << QStringList{"  0%", "压缩包创建成功，大小: 1 字节"};
+    QTest::newRow("tab and other control characters")
+        << QStringList{"a\tb\x1b[K"} << QStringList{"a       b[K"};
+    QTest::newRow("first message may not continue anything")
+        << QStringList{"\b\bstart"} << QStringList{"start"};
+}
+
+void JobTextTest::terminalLog()
+{
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, shown);
+    // Applies each update as the log pane does.
+    quillon::TerminalLog log;
+    QStringList lines;
+    for (const QString &message : messages) {
+        const quillon::TerminalLog::Update update = log.add(message);
+        QVERIFY(update.replaced == 0 || update.replaced == 1);
+        QVERIFY(update.replaced <= lines.size());
+        lines.resize(lines.size() - update.replaced);
+        lines += update.lines;
+    }
+    QCOMPARE(lines, shown);
+}
+
+void JobTextTest::mainProgramName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("plain") << "app.exe" << true;
+    QTest::newRow("non-ASCII") << "程序.exe" << true;
+    QTest::newRow("blank inside, leading dot") << ".my app.exe" << true;
+    QTest::newRow("no suffix") << "tool" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("line break and quote") << "x\"\nExecuteFile=\"other.exe" << false;
+    QTest::newRow("carriage return") << "app\r.exe" << false;
+    QTest::newRow("tab") << "app\t.exe" << false;
+    QTest::newRow("DEL") << "app\x7f.exe" << false;
+    for (const char c : {'<', '>', ':', '"', '/', '\\', '|', '?', '*'}) {
+        QTest::addRow("reserved %c", c) << QStringLiteral("a%1b.exe").arg(QLatin1Char(c)) << false;
+    }
+    QTest::newRow("trailing dot") << "app.exe." << false;
+    QTest::newRow("trailing blank") << "app.exe " << false;
+    QTest::newRow("dot dot") << ".." << false;
+}
+
+void JobTextTest::mainProgramName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, valid);
+    QCOMPARE(quillon::isValidMainProgramName(name), valid);
 }
 
 void JobTextTest::archiverArguments_data()

@@ -1,5 +1,7 @@
 // quillon-cli: packs a folder into one self-extracting executable with the
 // same job as the window, for scripts and CI pipelines.
+#include "jobtext.h"
+#include "terminallog.h"
 #include "worker.h"
 
 #include <QCommandLineOption>
@@ -11,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -38,7 +41,8 @@ const char HelpText[] =
     "  --level N          compression level 0, 1, 3, 5, 7 or 9 (default 5)\n"
     "  --method M         compression method LZMA or LZMA2 (default LZMA)\n"
     "  --dict SIZE        dictionary size 64K, 1M, 16M, 32M or 64M (default 16M)\n"
-    "  --keep-archive     keep the intermediate 7z archive, as OUTPUT_DIR/NAME.7z\n"
+    "  --keep-archive     keep the intermediate 7z archive as OUTPUT_DIR/NAME.7z, or\n"
+    "                     NAME (1).7z, NAME (2).7z, ... when that name is taken\n"
     "  -h, --help         show this help\n"
     "\n"
     "The job's log goes to stdout, progress to stderr. Exit status: 0 when the\n"
@@ -59,11 +63,18 @@ int usageError(const QString &message)
 }
 
 // Shows progress on stderr: a redrawn bar on a terminal, one "NN%" line per
-// change otherwise (logs of CI runs stay readable).
+// change otherwise (logs of CI runs stay readable). Log lines go to stdout:
+// passed through to a terminal, which shows the archiver's redraws itself;
+// to a file or a pipe as a terminal would have shown them, each line once
+// it is final.
 class ProgressView
 {
 public:
-    ProgressView() : m_terminal(QUILLON_ISATTY(QUILLON_FILENO(stderr)) != 0) {}
+    ProgressView()
+        : m_terminal(QUILLON_ISATTY(QUILLON_FILENO(stderr)) != 0),
+          m_logToTerminal(QUILLON_ISATTY(QUILLON_FILENO(stdout)) != 0)
+    {
+    }
 
     void setValue(int value)
     {
@@ -86,7 +97,18 @@ public:
             std::fputs("\r\033[K", stderr);
             std::fflush(stderr);
         }
-        printOut(line);
+        if (m_logToTerminal) {
+            printOut(line);
+        } else {
+            const quillon::TerminalLog::Update update = m_screen.add(line);
+            if (update.replaced == 0 && m_pending) {
+                printOut(*m_pending);
+            }
+            for (qsizetype i = 0; i + 1 < update.lines.size(); ++i) {
+                printOut(update.lines.at(i));
+            }
+            m_pending = update.lines.last();
+        }
         if (m_terminal && m_value >= 0) {
             draw();
             std::fflush(stderr);
@@ -95,6 +117,10 @@ public:
 
     void finish()
     {
+        if (m_pending) {
+            printOut(*m_pending);
+            m_pending.reset();
+        }
         if (m_terminal && m_value >= 0) {
             std::fputc('\n', stderr);
             std::fflush(stderr);
@@ -105,15 +131,43 @@ private:
     void draw() const
     {
         constexpr int Width = 40;
-        const int filled = m_value * Width / 100;
-        QByteArray bar(Width, '-');
-        bar.fill('#', filled);
+        const int filled = qBound(0, m_value, 100) * Width / 100;
+        const QByteArray bar = QByteArray(filled, '#') + QByteArray(Width - filled, '-');
         std::fprintf(stderr, "\r[%s] %3d%%", bar.constData(), m_value);
     }
 
     bool m_terminal;
+    bool m_logToTerminal;
     int m_value = -1;
+    quillon::TerminalLog m_screen;
+    std::optional<QString> m_pending; // the last line, until no message can change it
 };
+
+// Moves the finished archive to OUTPUT_DIR/<name>.7z, or "<name> (N).7z" with
+// the first N that is free: an existing file is never replaced. Returns the
+// path it went to, empty on failure.
+QString moveArchiveToFreeName(const QString &archivePath, const QString &outputDir,
+                              const QString &baseName)
+{
+    const QDir dir(outputDir);
+    for (int n = 0; n < 10000; ++n) {
+        const QString name = n == 0 ? baseName + QStringLiteral(".7z")
+                                    : QStringLiteral("%1 (%2).7z").arg(baseName).arg(n);
+        const QString candidate = dir.filePath(name);
+        if (QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink()) {
+            continue;
+        }
+        // Neither call replaces an existing file; one that appeared meanwhile
+        // sends us on to the next name.
+        if (QFile::rename(archivePath, candidate)) {
+            return candidate;
+        }
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink()) {
+            return QString();
+        }
+    }
+    return QString();
+}
 
 bool oneOf(const QString &value, std::initializer_list<const char *> allowed)
 {
@@ -190,6 +244,12 @@ int main(int argc, char *argv[])
         return usageError(
             QStringLiteral("main program '%1' not found in %2").arg(mainExeName, positional.at(0)));
     }
+    if (!quillon::isValidMainProgramName(mainExeName)) {
+        return usageError(
+            QStringLiteral("main program name '%1' is not a valid Windows file name (no folder, "
+                           "control character, <>:\"/\\|?* or trailing dot or blank)")
+                .arg(mainExeName));
+    }
     if (positional.at(2).isEmpty()) {
         return usageError(QStringLiteral("empty OUTPUT_DIR"));
     }
@@ -230,12 +290,11 @@ int main(int argc, char *argv[])
     progress.finish();
 
     if (success && keep) {
-        const QString kept = QDir(outputDir).filePath(QFileInfo(mainExeName).completeBaseName() +
-                                                      QStringLiteral(".7z"));
-        QFile::remove(kept);
-        if (!QFile::rename(archivePath, kept) && !QFile::copy(archivePath, kept)) {
-            std::fprintf(stderr, "quillon-cli: cannot keep the archive as %s\n",
-                         qPrintable(QDir::toNativeSeparators(kept)));
+        const QString kept = moveArchiveToFreeName(archivePath, outputDir,
+                                                   QFileInfo(mainExeName).completeBaseName());
+        if (kept.isEmpty()) {
+            std::fprintf(stderr, "quillon-cli: cannot keep the archive in %s\n",
+                         qPrintable(QDir::toNativeSeparators(outputDir)));
             return ExitFailed;
         }
         printOut(QStringLiteral("archive kept: %1").arg(QDir::toNativeSeparators(kept)));

@@ -1,0 +1,65 @@
+#include "terminallog.h"
+
+namespace quillon {
+
+namespace {
+
+QString shown(const QString &line)
+{
+    qsizetype end = line.size();
+    while (end > 0 && line.at(end - 1).isSpace()) {
+        --end;
+    }
+    return line.left(end);
+}
+
+} // namespace
+
+TerminalLog::Update TerminalLog::add(const QString &message)
+{
+    Update update;
+    const bool continues =
+        m_started && !message.isEmpty() &&
+        (message.front() == QLatin1Char('\b') || message.front() == QLatin1Char('\r'));
+    if (continues) {
+        update.replaced = 1;
+    } else {
+        m_line.clear();
+        m_column = 0;
+        m_started = true;
+    }
+    for (const QChar ch : message) {
+        if (ch == QLatin1Char('\n')) {
+            update.lines << shown(m_line);
+            m_line.clear();
+            m_column = 0;
+        } else if (ch == QLatin1Char('\r')) {
+            m_column = 0;
+        } else if (ch == QLatin1Char('\b')) {
+            m_column = qMax(0, m_column - 1);
+        } else if (ch == QLatin1Char('\t')) {
+            m_column = (m_column / 8 + 1) * 8;
+            if (m_line.size() < m_column) {
+                m_line.append(QString(m_column - m_line.size(), QLatin1Char(' ')));
+            }
+        } else if (ch.category() != QChar::Other_Control) {
+            if (m_column < m_line.size()) {
+                m_line[m_column] = ch;
+            } else {
+                m_line.append(ch);
+            }
+            ++m_column;
+        }
+    }
+    update.lines << shown(m_line);
+    return update;
+}
+
+void TerminalLog::clear()
+{
+    m_line.clear();
+    m_column = 0;
+    m_started = false;
+}
+
+} // namespace quillon

@@ -1,0 +1,41 @@
+// Shows a job's log lines as a terminal would: the archiver redraws its
+// progress with backspaces and carriage returns, and its output arrives in
+// chunks that cut those redraws anywhere.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace quillon {
+
+class TerminalLog
+{
+public:
+    // What one message changed: the last `replaced` lines shown so far (0 or
+    // 1) give way to `lines`. Shown lines carry no trailing blanks.
+    struct Update
+    {
+        int replaced = 0;
+        QStringList lines;
+    };
+
+    // Writes one log message. A message starts a new line unless it begins
+    // with a backspace or a carriage return: then it goes on where the
+    // previous message left the cursor, as the archiver's next redraw does.
+    // Inside a message a backspace moves back one column (never past the
+    // line's start), a carriage return to the line's start, a line feed to
+    // a new line; a tab moves to the next multiple of 8; printable text
+    // overwrites from the cursor; other control characters are dropped.
+    Update add(const QString &message);
+
+    // Forgets everything shown: the next message starts the first line.
+    void clear();
+
+private:
+    // Only the last line can change; the ones before it are final.
+    QString m_line; // as written, trailing blanks included
+    int m_column = 0;
+    bool m_started = false;
+};
+
+} // namespace quillon
