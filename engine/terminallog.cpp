@@ -4,8 +4,12 @@ namespace quillon {
 
 namespace {
 
-QString shown(const QString &line)
+// Blanks a redraw left behind (erasing is writing blanks) are not shown.
+QString shown(const QString &line, bool redrawn)
 {
+    if (!redrawn) {
+        return line;
+    }
     qsizetype end = line.size();
     while (end > 0 && line.at(end - 1).isSpace()) {
         --end;
@@ -26,17 +30,21 @@ TerminalLog::Update TerminalLog::add(const QString &message)
     } else {
         m_line.clear();
         m_column = 0;
+        m_redrawn = false;
         m_started = true;
     }
     for (const QChar ch : message) {
         if (ch == QLatin1Char('\n')) {
-            update.lines << shown(m_line);
+            update.lines << shown(m_line, m_redrawn);
             m_line.clear();
             m_column = 0;
+            m_redrawn = false;
         } else if (ch == QLatin1Char('\r')) {
             m_column = 0;
+            m_redrawn = true;
         } else if (ch == QLatin1Char('\b')) {
             m_column = qMax(0, m_column - 1);
+            m_redrawn = true;
         } else if (ch == QLatin1Char('\t')) {
             m_column = (m_column / 8 + 1) * 8;
             if (m_line.size() < m_column) {
@@ -51,7 +59,7 @@ TerminalLog::Update TerminalLog::add(const QString &message)
             ++m_column;
         }
     }
-    update.lines << shown(m_line);
+    update.lines << shown(m_line, m_redrawn);
     return update;
 }
 
@@ -59,6 +67,7 @@ void TerminalLog::clear()
 {
     m_line.clear();
     m_column = 0;
+    m_redrawn = false;
     m_started = false;
 }
 

@@ -12,7 +12,8 @@ class TerminalLog
 {
 public:
     // What one message changed: the last `replaced` lines shown so far (0 or
-    // 1) give way to `lines`. Shown lines carry no trailing blanks.
+    // 1) give way to `lines`. A line a redraw went over is shown without the
+    // blanks it left at its end; other lines are shown as written.
     struct Update
     {
         int replaced = 0;
@@ -35,6 +36,7 @@ private:
     // Only the last line can change; the ones before it are final.
     QString m_line; // as written, trailing blanks included
     int m_column = 0;
+    bool m_redrawn = false; // a backspace or carriage return went over m_line
     bool m_started = false;
 };
 

@@ -136,7 +136,8 @@ void JobTextTest::terminalLog_data()
         QStringLiteral("\b").repeated(10) + QString(10, ' ') + QStringLiteral("\b").repeated(10);
     const QString erase18 =
         QStringLiteral("\b").repeated(18) + QString(18, ' ') + QStringLiteral("\b").repeated(18);
-    QTest::newRow("plain lines") << QStringList{"one", "two"} << QStringList{"one", "two"};
+    QTest::newRow("plain lines, blanks kept")
+        << QStringList{"one", "图标路径: "} << QStringList{"one", "图标路径: "};
     QTest::newRow("scan line redrawn in one chunk")
         << QStringList{"Scanning the drive:\n  0M Scan " + scan + "1 folder, 2 files"}
         << QStringList{"Scanning the drive:", "1 folder, 2 files"};

@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <utility>
 
 class Worker;
 
@@ -44,6 +45,13 @@ public:
     QString compressionMethod() const { return w->compressionMethodString(); }
     QString dictionarySize() const { return w->dictionarySizeString(); }
     void saveSettings() { w->saveSettings(); }
+    // Puts `other` in the worker's place and returns the one that was there;
+    // swap the original back before the window is destroyed.
+    Worker *swapWorker(Worker *other)
+    {
+        std::swap(w->worker, other);
+        return other;
+    }
 
 private:
     MainWindow *w;

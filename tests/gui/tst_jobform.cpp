@@ -1,10 +1,33 @@
 // The job form: main-program list, option mappings, validation, the start
 // checks, the browse dialogs, the worker slots and reset.
 #include "guitest.h"
+#include "worker.h"
 
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+
+// Takes the worker's place and records the job it is handed (the window
+// calls the slot by name, so this class's slot is the one invoked).
+class RecordingWorker : public Worker
+{
+    Q_OBJECT
+
+public:
+    QList<QStringList> calls;
+
+public slots:
+    void createPortableApp(const QString &folderPath, const QString &archivePath,
+                           const QString &outputDir, const QString &mainExeName,
+                           const QString &iconPath, const QString &compressionLevel,
+                           const QString &compressionMethod, const QString &dictionarySize,
+                           const QString &cleanupTempArchive)
+    {
+        calls << QStringList{folderPath,        archivePath,    outputDir,
+                             mainExeName,       iconPath,       compressionLevel,
+                             compressionMethod, dictionarySize, cleanupTempArchive};
+    }
+};
 
 class TestJobForm : public QObject
 {
@@ -73,6 +96,15 @@ private slots:
                                                  << "c.EXE" << listed << "b.exe";
         QTest::newRow("no programs") << QStringList{"readme.txt", "sub/x.exe"} << "x.exe"
                                      << "x.exe" << QStringList{} << "";
+        QTest::newRow("names Windows cannot hold left out")
+            << QStringList{"ok.exe",         "a:b.exe",
+                           "q\"uote.exe",    "x\"\nExecuteFile=\"ok.exe",
+                           "tab\tname.exe",  "pipe|.exe",
+                           "ask?.exe",       "star*.exe",
+                           "lt<.exe",        "gt>.exe",
+                           "back\\slash.exe"}
+            << ""
+            << "" << QStringList{"ok.exe"} << "ok.exe";
     }
 
     void mainExeList()
@@ -543,6 +575,119 @@ private slots:
             QCOMPARE(probe.ui()->iconLineEdit->text(), QStringLiteral("old.ico"));
             QVERIFY(formKeys().isEmpty());
         }
+    }
+
+    void jobHandedOver_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("exe");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("icon");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("dictionary");
+        QTest::addColumn<bool>("cleanup");
+        // Folder, output, main program, icon, level, method, dictionary, flag
+        // (the archive path is the window's own).
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("level 5, LZMA, 16M, clean up")
+            << "$T/src"
+            << "app.exe"
+            << "$T/out"
+            << "" << 3 << 0 << 2 << true
+            << QStringList{"$T/src", "$T/out", "app.exe", "", "5", "LZMA", "16M", "1"};
+        QTest::newRow("level 0, LZMA2, 64K, keep")
+            << "$T/src"
+            << "APP.EXE"
+            << "$T/out"
+            << "$T/good.ico" << 0 << 1 << 0 << false
+            << QStringList{"$T/src", "$T/out", "APP.EXE", "$T/good.ico", "0", "LZMA2", "64K", "0"};
+        QTest::newRow("level 1, 1M")
+            << "$T/src"
+            << "tool.portable.exe"
+            << "$T/out"
+            << "" << 1 << 1 << 1 << true
+            << QStringList{"$T/src", "$T/out", "tool.portable.exe", "", "1", "LZMA2", "1M", "1"};
+        QTest::newRow("level 3, 32M")
+            << "$T/src"
+            << "app.exe"
+            << "$T/out"
+            << "" << 2 << 0 << 3 << false
+            << QStringList{"$T/src", "$T/out", "app.exe", "", "3", "LZMA", "32M", "0"};
+        QTest::newRow("level 7, 64M, paths cleaned")
+            << "$T/out/../src/"
+            << "app.exe"
+            << "$T/src/../out/"
+            << "" << 4 << 0 << 4 << true
+            << QStringList{"$T/src", "$T/out", "app.exe", "", "7", "LZMA", "64M", "1"};
+        QTest::newRow("level 9") << "$T/src"
+                                 << "app.exe"
+                                 << "$T/out"
+                                 << "" << 5 << 1 << 2 << true
+                                 << QStringList{"$T/src", "$T/out", "app.exe", "",
+                                                "9",      "LZMA2",  "16M",     "1"};
+    }
+
+    void jobHandedOver()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, exe);
+        QFETCH(QString, output);
+        QFETCH(QString, icon);
+        QFETCH(int, level);
+        QFETCH(int, method);
+        QFETCH(int, dictionary);
+        QFETCH(bool, cleanup);
+        QFETCH(QStringList, expected);
+
+        MainWindow window;
+        GuiTestProbe probe(&window);
+        Ui::MainWindow *ui = probe.ui();
+        ui->folderLineEdit->setText(at(folder));
+        ui->mainExeComboBox->addItem(exe);
+        ui->mainExeComboBox->setCurrentIndex(0);
+        ui->outputLineEdit->setText(at(output));
+        ui->iconLineEdit->setText(at(icon));
+        ui->cmbCompression->setCurrentIndex(level);
+        ui->cmbMethod->setCurrentIndex(method);
+        ui->cmbDictSize->setCurrentIndex(dictionary);
+        ui->chkCleanup->setChecked(cleanup);
+
+        RecordingWorker recorder;
+        Worker *original = probe.swapWorker(&recorder);
+        ModalDriver driver;
+        invokeSlot(&window, "on_startButton_clicked");
+        probe.swapWorker(original);
+        probe.setProcessing(false);
+
+        QVERIFY(driver.seen.isEmpty());
+        QCOMPARE(recorder.calls.size(), 1);
+        QStringList want;
+        for (const QString &value : expected) {
+            want << at(value);
+        }
+        want.insert(1, probe.tempWorkDir() + QStringLiteral("/temp.7z"));
+        QCOMPARE(recorder.calls.first(), want);
+    }
+
+    void logPaneRedraws()
+    {
+        // The archiver's redraws update one line in place, across messages.
+        MainWindow window;
+        GuiTestProbe probe(&window);
+        const QString erase = QStringLiteral("\b\b\b\b    \b\b\b\b");
+        for (const QString &line :
+             {QStringLiteral("7z进程已启动，开始压缩..."), QStringLiteral("Add new data\n\n  0%"),
+              erase + QStringLiteral("  5% + a.bin"),
+              QStringLiteral("\b").repeated(12) + QStringLiteral(" 60% + a.bin"),
+              QStringLiteral("压缩包创建成功，大小: 9 字节")}) {
+            QVERIFY(QMetaObject::invokeMethod(&window, "onWorkerLog", Q_ARG(QString, line)));
+        }
+        QCOMPARE(probe.ui()->logTextEdit->toPlainText(),
+                 QStringLiteral("7z进程已启动，开始压缩...\nAdd new data\n\n 60% + a.bin\n"
+                                "压缩包创建成功，大小: 9 字节"));
+        QCOMPARE(probe.ui()->logTextEdit->document()->blockCount(), 5);
     }
 
     void workerSlots()
