@@ -73,8 +73,9 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
     applyIconAndVersion(workCopyPath, mainExeName, icon);
 
     // 5. Output file.
+    // Unbuffered: every write reports its own failure at the step it belongs to.
     QFile output(outputPath);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         emit logMessage(QStringLiteral("错误：无法创建输出文件: %1（%2）")
                             .arg(outputPath, output.errorString()));
         emit finished(false);
@@ -131,8 +132,10 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
             failOutput(QStringLiteral("错误：无法读取压缩包文件"));
             return;
         }
+        // A short write (a full disk, a file size limit) loses data as surely
+        // as a failed one.
         const qint64 put = output.write(piece.constData(), got);
-        if (put == -1) {
+        if (put != got) {
             archive.close();
             failWrite();
             return;

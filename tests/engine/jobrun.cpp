@@ -6,27 +6,71 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSignalSpy>
 
 JobRun runJob(const JobArgs &args)
 {
     Worker worker;
-    QSignalSpy progressSpy(&worker, &Worker::progressChanged);
-    QSignalSpy logSpy(&worker, &Worker::logMessage);
-    QSignalSpy finishedSpy(&worker, &Worker::finished);
+    JobRun run;
+    QObject::connect(&worker, &Worker::progressChanged, &worker, [&run](int value) {
+        run.progress << value;
+        run.events << QStringLiteral("progress %1").arg(value);
+    });
+    QObject::connect(&worker, &Worker::logMessage, &worker, [&run](const QString &line) {
+        run.log << line;
+        run.events << QStringLiteral("log ") + line;
+    });
+    QObject::connect(&worker, &Worker::finished, &worker, [&run](bool success) {
+        run.finished << success;
+        run.events << QStringLiteral("finished %1").arg(success ? 1 : 0);
+    });
     worker.createPortableApp(args.folder, args.archive, args.outputDir, args.mainExe, args.icon,
                              args.level, args.method, args.dict, args.cleanup);
-    JobRun run;
-    for (const QList<QVariant> &call : std::as_const(logSpy)) {
-        run.log << call.at(0).toString();
-    }
-    for (const QList<QVariant> &call : std::as_const(progressSpy)) {
-        run.progress << call.at(0).toInt();
-    }
-    for (const QList<QVariant> &call : std::as_const(finishedSpy)) {
-        run.finished << call.at(0).toBool();
-    }
     return run;
+}
+
+namespace {
+
+const QString ArchiverStarted = QStringLiteral("log 7z进程已启动，开始压缩...");
+const QString ArchiveLine = QStringLiteral("log 压缩包创建成功，大小: ");
+const QString ModuleWritten = QStringLiteral("log SFX模块写入成功");
+
+} // namespace
+
+QStringList assemblyEvents(const JobRun &run)
+{
+    QStringList kept;
+    bool started = false;
+    bool inIconStep = false;
+    for (const QString &event : run.events) {
+        if (!started && event.startsWith(ArchiveLine)) {
+            started = inIconStep = true;
+            kept << event;
+            continue;
+        }
+        if (event == ModuleWritten) {
+            inIconStep = false;
+        }
+        if (started && !(inIconStep && event.startsWith(QStringLiteral("log ")))) {
+            kept << event;
+        }
+    }
+    return kept;
+}
+
+QList<int> archiverProgress(const JobRun &run)
+{
+    QList<int> values;
+    bool inArchiver = false;
+    for (const QString &event : run.events) {
+        if (event == ArchiverStarted) {
+            inArchiver = true;
+        } else if (event.startsWith(ArchiveLine)) {
+            break;
+        } else if (inArchiver && event.startsWith(QStringLiteral("progress "))) {
+            values << event.mid(9).toInt();
+        }
+    }
+    return values;
 }
 
 QStringList withoutIconStep(const QStringList &log)

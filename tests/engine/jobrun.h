@@ -26,6 +26,9 @@ struct JobRun
     QStringList log;
     QList<int> progress;
     QList<bool> finished; // every finished() emission, in order
+    // All three signals as one stream, in the order emitted:
+    // "log <text>", "progress <value>", "finished <0|1>".
+    QStringList events;
 
     bool succeeded() const { return finished == QList<bool>{true}; }
     bool failed() const { return finished == QList<bool>{false}; }
@@ -38,6 +41,15 @@ JobRun runJob(const JobArgs &args);
 // the archive success line and "SFX模块写入成功"), so engine sequences can be
 // compared exactly whatever that step reports.
 QStringList withoutIconStep(const QStringList &log);
+
+// The event stream from the archive line ("压缩包创建成功，大小: ...") on,
+// without the icon and version step's lines: the assembly's lines and
+// progress values in their order. Empty when there is no archive line.
+QStringList assemblyEvents(const JobRun &run);
+
+// The progress values emitted while the archiver ran (between
+// "7z进程已启动，开始压缩..." and the archive line).
+QList<int> archiverProgress(const JobRun &run);
 
 // The seven header lines of a job.
 QStringList headerLines(const JobArgs &args);

@@ -235,6 +235,19 @@ void JobTest::outputIsModuleBlockArchive()
         QVERIFY(i == 0 || run.progress.at(i) > run.progress.at(i - 1));
     }
     QCOMPARE(run.progress.mid(fifty), (QList<int>{50, 95, 100}));
+    // Each value at its moment among the lines.
+    const QStringList assembly = assemblyEvents(run);
+    QCOMPARE(assembly.mid(0, 3),
+             (QStringList{"log " + ArchiveOk + QStringLiteral("%1 字节").arg(archive.size()),
+                          QStringLiteral("progress 50"), QStringLiteral("log SFX模块写入成功")}));
+    QCOMPARE(assembly.mid(4),
+             (QStringList{
+                 QStringLiteral("log 准备写入压缩包数据，大小: %1 字节").arg(archive.size()),
+                 QStringLiteral("progress 95"),
+                 QStringLiteral("log 压缩包数据写入完成，共写入: %1 字节").arg(archive.size()),
+                 QStringLiteral("log 成功创建便携应用！最终文件大小: %1 字节").arg(output.size()),
+                 QStringLiteral("log 输出文件: %1").arg(QDir::toNativeSeparators(outputPath)),
+                 QStringLiteral("progress 100"), QStringLiteral("finished 1")}));
 
     QCOMPARE(QFileInfo(outputPath).permissions() & 0x7777, QFileDevice::Permissions(0x7755));
     QVERIFY(workCopiesLeft().isEmpty());
