@@ -5,6 +5,10 @@
 #   fail:CODE   write part of an archive, print an error, exit CODE
 #   noarchive   print success but write nothing, exit 0
 #   killed      write part of an archive, then die by a signal
+#   dir         leave a directory where the archive should be, exit 0
+#   fifo        leave a named pipe there; once the job has opened its output
+#               (out/app.exe beside the archive's folder), remove that output
+#               and feed the pipe a few bytes
 archive="$3"
 mode=""
 for arg in "$@"; do
@@ -26,6 +30,21 @@ fail:*)
     exit "${mode#fail:}"
     ;;
 noarchive)
+    echo "Everything is Ok"
+    exit 0
+    ;;
+dir)
+    mkdir "$archive"
+    echo "Everything is Ok"
+    exit 0
+    ;;
+fifo)
+    output="$(dirname "$archive")/../out/app.exe"
+    mkfifo "$archive"
+    # The job opens its output before it reads the archive, and cannot read
+    # on before this opens the pipe.
+    timeout 60 sh -c 'while [ ! -e "$1" ]; do sleep 0.02; done; rm -f "$1"; printf late >"$2"' \
+        sh "$output" "$archive" >/dev/null 2>&1 &
     echo "Everything is Ok"
     exit 0
     ;;

@@ -10,22 +10,67 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 class FakeArchiverTest : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void progressPlan_data();
     void progressPlan();
     void exitCodeFails_data();
     void exitCodeFails();
     void archiveNeverWritten();
     void archiverKilled();
+    void failingSteps_data();
+    void failingSteps();
 
 private:
     JobArgs argsFor(const QString &name, const QString &mode);
     QTemporaryDir m_dir;
 };
+
+namespace {
+
+#ifdef Q_OS_UNIX
+// Lowers this process's file size limit (inherited by the archiver) while it
+// lives: writes beyond it fail for real, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        m_ok = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_old{};
+    bool m_ok = false;
+};
+#endif
+
+} // namespace
+
+void FakeArchiverTest::initTestCase()
+{
+#ifdef Q_OS_UNIX
+    // Writing beyond the file size limit fails with EFBIG instead of a signal.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
 
 JobArgs FakeArchiverTest::argsFor(const QString &name, const QString &mode)
 {
@@ -130,6 +175,107 @@ void FakeArchiverTest::archiverKilled()
     QVERIFY(run.log.last() != QStringLiteral("7z退出代码: 0"));
     QVERIFY(!QFile::exists(args.archive));
     QVERIFY(!QFile::exists(args.outputDir + QStringLiteral("/app.exe")));
+}
+
+void FakeArchiverTest::failingSteps_data()
+{
+    // The archiver mode, what is done to the job's surroundings, and the
+    // failure line that must end the job (a prefix where it carries the
+    // system's reason).
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("surroundings");
+    QTest::addColumn<QString>("line");
+    // The start of a later line that must not have been logged.
+    QTest::addColumn<QString>("notReached");
+    const QString writeError = QStringLiteral("写入错误: ");
+    QTest::newRow("archiver copy cannot be made") << "size:1000"
+                                                  << "limit:10 fresh archiver copy"
+                                                  << "错误：无法复制7zr.exe到临时目录"
+                                                  << "执行命令: ";
+    QTest::newRow("3 work copy cannot be made") << "size:1000"
+                                                << "limit:module-1"
+                                                << "错误：无法创建 SFX 模板副本"
+                                                << "SFX模块写入成功";
+    QTest::newRow("7 module write fails")
+        << "size:1000"
+        << "output on /dev/full" << writeError << "SFX模块写入成功";
+    QTest::newRow("8 block write fails") << "size:1000"
+                                         << "limit:module+10" << writeError << "配置写入成功";
+    QTest::newRow("11 archive write cut short")
+        << "size:4000"
+        << "limit:module+block+2000" << writeError << "压缩包数据写入完成";
+    QTest::newRow("9 archive cannot be read") << "dir"
+                                              << ""
+                                              << "错误：无法读取压缩包文件"
+                                              << "准备写入压缩包数据";
+    QTest::newRow("14 output gone at the end") << "fifo"
+                                               << ""
+                                               << "错误：创建单文件失败，输出文件不存在"
+                                               << "成功创建便携应用";
+}
+
+void FakeArchiverTest::failingSteps()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, mode);
+    QFETCH(QString, surroundings);
+    QFETCH(QString, line);
+    QFETCH(QString, notReached);
+    const JobArgs args = argsFor(QStringLiteral("step-%1").arg(QTest::currentDataTag()), mode);
+    const QString output = args.outputDir + QStringLiteral("/app.exe");
+    const qint64 moduleSize = readFile(QStringLiteral(ENGINE_FAKE_MODULE)).size();
+    const qint64 blockSize = quillon::buildSfxConfig(args.mainExe).toUtf8().size();
+
+    // The helper copies exist and match, so only the step under test writes.
+    JobArgs warmUp =
+        argsFor(QStringLiteral("warm-%1").arg(QTest::currentDataTag()), QStringLiteral("size:10"));
+    QVERIFY(runJob(warmUp).succeeded());
+    if (surroundings.contains(QLatin1String("fresh archiver copy"))) {
+        QVERIFY(QFile::remove(quillon::privateToolDirectory() + QStringLiteral("/7zr.exe")));
+    }
+    if (surroundings == QLatin1String("output on /dev/full")) {
+        QVERIFY(QDir().mkpath(args.outputDir));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), output));
+    }
+    qint64 limit = RLIM_INFINITY;
+    if (surroundings.startsWith(QLatin1String("limit:"))) {
+        const QString spec = surroundings.mid(6).section(QLatin1Char(' '), 0, 0);
+        limit = spec == QLatin1String("10")                  ? 10
+                : spec == QLatin1String("module-1")          ? moduleSize - 1
+                : spec == QLatin1String("module+10")         ? moduleSize + 10
+                : spec == QLatin1String("module+block+2000") ? moduleSize + blockSize + 2000
+                                                             : -1;
+        QVERIFY(limit > 0);
+    }
+
+    JobRun run;
+    {
+        const FileSizeLimit sizeLimit{static_cast<rlim_t>(limit)};
+        QVERIFY(sizeLimit.ok());
+        run = runJob(args);
+    }
+    QVERIFY(run.failed());
+    // The failure line, then finished(false) and nothing more.
+    QVERIFY(run.events.size() >= 2);
+    QCOMPARE(run.events.last(), QStringLiteral("finished 0"));
+    const QString failure = run.events.at(run.events.size() - 2);
+    QVERIFY2(failure.startsWith(QStringLiteral("log ") + line), qPrintable(run.events.join('\n')));
+    if (line == QStringLiteral("写入错误: ")) {
+        QVERIFY(failure.size() > line.size() + 4);
+    } else {
+        QCOMPARE(failure, QStringLiteral("log ") + line);
+    }
+    QVERIFY2(std::none_of(
+                 run.log.cbegin(), run.log.cend(),
+                 [&notReached](const QString &logged) { return logged.startsWith(notReached); }),
+             qPrintable(run.log.join('\n')));
+    QVERIFY(!QFileInfo::exists(output) && !QFileInfo(output).isSymLink());
+    QCOMPARE(QFileInfo::exists(args.archive),
+             mode != QLatin1String("size:1000") ||
+                 !surroundings.contains(QLatin1String("archiver")));
+#else
+    QSKIP("file size limits and named pipes are POSIX");
+#endif
 }
 
 QTEST_GUILESS_MAIN(FakeArchiverTest)
