@@ -6,6 +6,7 @@
 
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -30,6 +31,44 @@ namespace quillon::platform {
 
 namespace {
 
+constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                            PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+
+// True when [data, data + size) lies in readable pages of the view that holds
+// `module`. The loader checks the tree it walks, but a data entry's offset
+// and size reach us as stored, so a damaged file can point anywhere.
+bool insideModule(HMODULE module, const void *data, DWORD size)
+{
+    if (size == 0)
+        return true; // nothing is read
+    // A data file's handle is its view's base with low bits set; any address
+    // in the view names the view's allocation.
+    MEMORY_BASIC_INFORMATION view = {};
+    if (VirtualQuery(module, &view, sizeof view) != sizeof view || !view.AllocationBase)
+        return false;
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t end = begin + size;
+    if (end < begin)
+        return false;
+    // The pages of one allocation come as regions of like protection; every
+    // region the range touches must belong to the view and be readable.
+    for (std::uintptr_t at = begin; at < end;) {
+        MEMORY_BASIC_INFORMATION region = {};
+        if (VirtualQuery(reinterpret_cast<const void *>(at), &region, sizeof region) !=
+                sizeof region ||
+            region.AllocationBase != view.AllocationBase || region.State != MEM_COMMIT ||
+            (region.Protect & PAGE_GUARD) != 0 || (region.Protect & kReadable) == 0)
+            return false;
+        const std::uintptr_t regionEnd =
+            reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+        if (regionEnd <= at)
+            return false;
+        at = regionEnd;
+    }
+    return true;
+}
+
+// A resource whose bytes are not all inside the module counts as missing.
 bool lockResource(HMODULE module, HRSRC handle, ico::ImageBytes &bytes)
 {
     if (!handle)
@@ -37,7 +76,7 @@ bool lockResource(HMODULE module, HRSRC handle, ico::ImageBytes &bytes)
     const DWORD size = SizeofResource(module, handle);
     HGLOBAL loaded = LoadResource(module, handle);
     const void *data = loaded ? LockResource(loaded) : nullptr;
-    if (!data)
+    if (!data || !insideModule(module, data, size))
         return false;
     bytes.data = static_cast<const std::uint8_t *>(data);
     bytes.size = size;

@@ -1,6 +1,6 @@
 // Fuzzes what the launcher parses itself: the PE/ELF headers that give the end
-// of its own image, argv[0] of a Windows command line, ExecuteFile names and
-// the UTF-8 conversions.
+// of its own image, argv[0] of a Windows command line, ExecuteFile names, the
+// inserts of system messages and the UTF-8 conversions.
 #include "launcher.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -20,5 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (widen(narrow(wide)) != wide && sizeof(wchar_t) == 4)
         __builtin_trap(); // valid code points survive a round trip
     isSafeRelativePath(text);
+    // Without a value every insert goes, so the text only shrinks.
+    if (fillMessageInserts(wide, std::wstring()).size() > wide.size())
+        __builtin_trap();
     return 0;
 }

@@ -80,6 +80,12 @@ bool isSafeRelativePath(const std::string &path);
 std::string findExecutable(const std::vector<sevenzip::Entry> &entries, const std::string &name,
                            bool caseInsensitive);
 
+// A system message as FormatMessageW gives it with its inserts ignored, made
+// readable: "%1" (with or without a "!format!" part) becomes `first`, any
+// other insert "%2".."%99" is dropped together with a blank it would leave
+// doubled or before punctuation. The text put in is not scanned again.
+std::wstring fillMessageInserts(const std::wstring &message, const std::wstring &first);
+
 // UTF-8 <-> UTF-16 (wchar_t on Windows). Invalid sequences become U+FFFD.
 std::wstring widen(const std::string &utf8);
 std::string narrow(const std::wstring &wide);

@@ -209,6 +209,47 @@ std::wstring commandLineTail(const std::wstring &commandLine)
     return commandLine.substr(i);
 }
 
+std::wstring fillMessageInserts(const std::wstring &message, const std::wstring &first)
+{
+    const auto isDigit = [](wchar_t c) { return c >= L'0' && c <= L'9'; };
+    const auto isPunctuation = [](wchar_t c) {
+        return c == L'.' || c == L',' || c == L';' || c == L':' || c == L')';
+    };
+    std::wstring out;
+    out.reserve(message.size() + first.size());
+    for (std::size_t i = 0; i < message.size();) {
+        if (message[i] != L'%' || i + 1 >= message.size() || !isDigit(message[i + 1]) ||
+            message[i + 1] == L'0') {
+            out.push_back(message[i++]);
+            continue;
+        }
+        // "%N" or "%NN", then an optional "!format!".
+        std::size_t end = i + 2;
+        unsigned number = static_cast<unsigned>(message[i + 1] - L'0');
+        if (end < message.size() && isDigit(message[end])) {
+            number = number * 10 + static_cast<unsigned>(message[end] - L'0');
+            ++end;
+        }
+        if (end < message.size() && message[end] == L'!') {
+            const std::size_t close = message.find(L'!', end + 1);
+            if (close != std::wstring::npos)
+                end = close + 1;
+        }
+        i = end;
+        if (number == 1 && !first.empty()) {
+            out += first;
+            continue;
+        }
+        const bool atEnd = i >= message.size();
+        const bool blankBefore = !out.empty() && out.back() == L' ';
+        if (blankBefore && (atEnd || message[i] == L' ' || isPunctuation(message[i])))
+            out.pop_back();
+        else if (out.empty() && !atEnd && message[i] == L' ')
+            ++i;
+    }
+    return out;
+}
+
 bool isSafeRelativePath(const std::string &path)
 {
     if (path.empty() || path[0] == '/' || path[0] == '\\')

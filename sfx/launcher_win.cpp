@@ -21,7 +21,9 @@
 namespace quillon::sfx {
 namespace {
 
-std::wstring systemErrorText(DWORD code)
+// The system's text for `code`; `subject` (a path) takes the place of its
+// "%1", other inserts are dropped.
+std::wstring systemErrorText(DWORD code, const std::wstring &subject)
 {
     wchar_t *buffer = nullptr;
     const DWORD flags =
@@ -33,12 +35,12 @@ std::wstring systemErrorText(DWORD code)
         LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
         text.pop_back();
-    return text + L" (" + widen(std::to_string(code)) + L")";
+    return fillMessageInserts(text, subject) + L" (" + widen(std::to_string(code)) + L")";
 }
 
-std::string lastErrorText()
+std::string lastErrorText(const std::wstring &subject = std::wstring())
 {
-    return narrow(systemErrorText(GetLastError()));
+    return narrow(systemErrorText(GetLastError(), subject));
 }
 
 // "\\?\C:\x" / "\\?\UNC\server\share\x" from a full path.
@@ -200,7 +202,7 @@ public:
         m_file = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (m_file == INVALID_HANDLE_VALUE && m_ctx.trace)
-            trace(m_ctx, "cannot create " + entry.path + ": " + lastErrorText());
+            trace(m_ctx, "cannot create " + entry.path + ": " + lastErrorText(m_path));
         m_buffer.clear();
         return m_file != INVALID_HANDLE_VALUE;
     }
@@ -428,7 +430,7 @@ bool makePrivateDirectory(const NativeString &base, NativeString &out, std::stri
             return true;
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = lastErrorText();
+            error = lastErrorText(path);
             return false;
         }
     }
@@ -521,7 +523,7 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr, directory.c_str(),
                         &startup, &process)) {
-        error = lastErrorText();
+        error = lastErrorText(exe);
         if (job)
             CloseHandle(job);
         if (port)

@@ -454,6 +454,24 @@ class WineTests(WineBase):
                 self.assertFalse(os.path.exists(self.report), "the program was not started")
                 self.assertEqual(self.leftovers(), [])
 
+    def test_program_that_does_not_run_is_named_in_the_error(self):
+        # The system's text for "bad executable format" has an insert for the
+        # file; the message must carry the program's path in its place.
+        app = fresh_dir(type(self).__name__, "not-a-program")
+        with open(os.path.join(app, "app.exe"), "wb") as f:
+            f.write(b"this is not a program\r\n")
+        archive = make_archive(app, os.path.join(self.base, "not-a-program.7z"))
+        output = assemble(ENV["QSFX_MODULE"], "app.exe", archive,
+                          os.path.join(self.base, "not-a-program.exe"))
+        result = self.run_output(output)
+        self.assertEqual(result.returncode, LAUNCHER_FAILURE)
+        message = result.stderr.decode(errors="replace")
+        self.assertTrue(message.startswith("app: Cannot start app.exe: "), message)
+        self.assertIn("(193)", message)
+        self.assertNotRegex(message, r"%[0-9]", "no insert left in the system's text")
+        self.assertRegex(message, r"\\qsfx-[0-9a-f]+-[0-9a-f]+\\app\.exe", "the program's path")
+        self.assertEqual(self.leftovers(), [])
+
     def reg_query(self, name):
         out = run_wine(["reg", "query", r"HKCU\Environment", "/v", name], self.env, 60)
         for line in out.stdout.decode("utf-8", "replace").splitlines():

@@ -1,5 +1,6 @@
-// The launcher's pure helpers: command-line tail, path checks, executable
-// lookup, image end (PE and ELF, sane and hostile), UTF-8 conversion.
+// The launcher's pure helpers: command-line tail, system message inserts,
+// path checks, executable lookup, image end (PE and ELF, sane and hostile),
+// UTF-8 conversion.
 #include "launcher.h"
 
 #include <cstdio>
@@ -73,6 +74,39 @@ void testCommandLineTail()
     };
     for (const auto &c : cases)
         check(commandLineTail(c.line) == c.tail, "commandLineTail(" + narrow(c.line) + ")");
+}
+
+void testFillMessageInserts()
+{
+    struct Case
+    {
+        const wchar_t *message;
+        const wchar_t *first;
+        const wchar_t *filled;
+    };
+    const Case cases[] = {
+        {L"Bad EXE format for %1", L"C:\\t\\app.exe", L"Bad EXE format for C:\\t\\app.exe"},
+        {L"%1 is not a valid Win32 application", L"C:\\a b\\app.exe",
+         L"C:\\a b\\app.exe is not a valid Win32 application"},
+        {L"The system cannot find the file specified", L"x.exe",
+         L"The system cannot find the file specified"},
+        {L"%1!s! failed", L"x", L"x failed"},
+        // Inserts beyond the first have no value here: dropped with their blank.
+        {L"Cannot move %1 to %2.", L"a", L"Cannot move a to."},
+        {L"%2 then %1", L"a", L"then a"},
+        {L"%12 and %1", L"a", L"and a"},
+        {L"Copy %1 to %2!s! now", L"a", L"Copy a to now"},
+        {L"Bad EXE format for %1", L"", L"Bad EXE format for"},
+        // The path is not scanned again; other percent signs stay.
+        {L"Bad EXE format for %1", L"C:\\%2\\%1.exe", L"Bad EXE format for C:\\%2\\%1.exe"},
+        {L"50% of %1, %0 and %", L"a", L"50% of a, %0 and %"},
+        {L"Unclosed %1!s format", L"a", L"Unclosed a!s format"},
+        {L"", L"a", L""},
+    };
+    for (const auto &c : cases)
+        check(fillMessageInserts(c.message, c.first) == c.filled,
+              "fillMessageInserts(" + narrow(c.message) + ") gave " +
+                  narrow(fillMessageInserts(c.message, c.first)));
 }
 
 void testSafeRelativePath()
@@ -211,6 +245,7 @@ void testUtf8()
 int main(int, char **argv)
 {
     testCommandLineTail();
+    testFillMessageInserts();
     testSafeRelativePath();
     testFindExecutable();
     testImageEndOfModule();

@@ -1,6 +1,8 @@
 // Differential test of the resource layer: the Win32 layer (cross-built,
 // under Wine) and the portable layer (native) answer the same queries about
 // the same files, and read each other's version writes the same way.
+#include "iconfixtures.h"
+#include "pebuilder.h"
 #include "versioninfo.h"
 #include "wine.h"
 
@@ -13,6 +15,7 @@
 #include <QTest>
 
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -53,6 +56,14 @@ QList<Answers> parseReport(const QByteArray &output, QString *error)
     return reports;
 }
 
+bool writeBytes(const QString &path, const std::vector<std::uint8_t> &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())) ==
+               qint64(bytes.size());
+}
+
 bool writeList(const QString &path, const QStringList &files)
 {
     QFile list(path);
@@ -76,9 +87,81 @@ bool closeColours(const QString &a, const QString &b)
     return true;
 }
 
+// A small executable made in code: icons 1 (32x32) and 2 (16x16) and the
+// group 1 that names them, in that order in the tree.
+std::vector<std::uint8_t> iconExecutable(testpe::Layout &layout)
+{
+    const testicon::PixelFn pixel = [](int x, int y) {
+        return testicon::Pixel{std::uint8_t(x * 8), std::uint8_t(y * 8), 0x80, 0xff, false};
+    };
+    const testicon::Bytes big = testicon::dib(32, 32, 32, pixel);
+    const testicon::Bytes small = testicon::dib(16, 16, 32, pixel);
+    const testicon::Bytes group =
+        testicon::group({{32, 32, 0, 0, 32, std::uint32_t(big.size()), 1},
+                         {16, 16, 0, 0, 32, std::uint32_t(small.size()), 2}});
+    using testpe::id;
+    return testpe::build(
+        {{id(3), id(1), 0x409, big}, {id(3), id(2), 0x409, small}, {id(14), id(1), 0x409, group}},
+        true, &layout);
+}
+
+std::uint32_t get32(const std::vector<std::uint8_t> &b, std::uint64_t at)
+{
+    return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
+           std::uint32_t(b[at + 3]) << 24;
+}
+
+// Damage to the resource tree of iconExecutable(). The loader checks the
+// tree it walks but hands out a data entry's pointer and size as stored.
+struct Damage
+{
+    const char *file;
+    std::function<void(std::vector<std::uint8_t> &, const testpe::Layout &)> apply;
+    bool wineShellFaults = false; // Wine 8's ExtractIconExW takes a page fault on it
+};
+
+const std::vector<Damage> &damages()
+{
+    using testpe::put16;
+    using testpe::put32;
+    static const std::vector<Damage> list = {
+        {"damaged-icon-rva-7ffffff0.exe",
+         [](auto &b, auto &l) { put32(b, l.dataEntries[0], 0x7ffffff0u); }},
+        {"damaged-icon-rva-00100000.exe",
+         [](auto &b, auto &l) { put32(b, l.dataEntries[0], 0x00100000u); }},
+        {"damaged-icon-size-16m.exe",
+         [](auto &b, auto &l) { put32(b, l.dataEntries[0] + 4, 16u << 20); }},
+        // Icon 1's language entry names its own directory, whose first fields
+        // (characteristics, time stamp), taken for a data entry, state 16 MiB.
+        {"damaged-language-loop.exe",
+         [](auto &b, auto &l) {
+             const std::uint64_t dir = l.languageDirs[0];
+             put32(b, dir + 16 + 4, 0x80000000u | std::uint32_t(dir - l.rsrcOffset));
+             put32(b, dir, l.rsrcRva);
+             put32(b, dir + 4, 16u << 20);
+         }},
+        // The icon group type's entry names the root directory.
+        {"damaged-root-loop.exe",
+         [](auto &b, auto &l) { put32(b, l.rsrcOffset + 24 + 4, 0x80000000u); }},
+        {"damaged-root-count.exe",
+         [](auto &b, auto &l) {
+             put16(b, l.rsrcOffset + 12, 0xffff);
+             put16(b, l.rsrcOffset + 14, 0xffff);
+         },
+         true},
+        // The icon type's name directory claims 65535 IDs.
+        {"damaged-icon-names-count.exe",
+         [](auto &b, auto &l) {
+             const std::uint32_t names = get32(b, l.rsrcOffset + 16 + 4) & 0x7fffffffu;
+             put16(b, l.rsrcOffset + names + 14, 0xffff);
+         }},
+    };
+    return list;
+}
+
 // Where the two layers may answer differently, and why. Anything not listed
-// here must agree. The resource copy (group, images, ICO) has no entry: it
-// agrees byte for byte on every file.
+// here must agree. The resource copy (group, images, ICO) agrees byte for
+// byte on every file whose resource tree is sound.
 QString knownDifference(const QString &key, const Answers &portable, const Answers &win32)
 {
     const QString p = portable.value(key);
@@ -105,6 +188,33 @@ QString knownDifference(const QString &key, const Answers &portable, const Answe
         w == QLatin1String("ok 32x32 pixels=1")) {
         return QStringLiteral("Wine gives a monochrome icon a colour bitmap; Windows gives "
                               "none, as the portable layer reports");
+    }
+    // A damaged resource tree (the damaged-*.exe rows).
+    const bool refusedTree =
+        portable.value(QStringLiteral("loaded")) == QLatin1String("0") &&
+        win32.value(QStringLiteral("loaded")) == QLatin1String("1") &&
+        win32.value(QStringLiteral("ico"), QStringLiteral("none")) == QLatin1String("none");
+    if (refusedTree && (key == QLatin1String("loaded") || key == QLatin1String("group") ||
+                        key == QLatin1String("entries") || key == QLatin1String("ico") ||
+                        key.startsWith(QLatin1String("image ")))) {
+        return QStringLiteral("our PE reader refuses a file whose resource tree is damaged "
+                              "anywhere; the loader maps it and only the damaged resources are "
+                              "missing; neither layer makes an icon of it");
+    }
+    if (refusedTree && key == QLatin1String("icons") && p == QLatin1String("0 first=0") &&
+        w.endsWith(QLatin1String(" first=0"))) {
+        return QStringLiteral("Wine's shell counts the icon groups of a damaged tree but draws "
+                              "none of them: no usable icon either way");
+    }
+    const bool shellIgnoresSize = refusedTree && win32.values().contains(QStringLiteral("missing"));
+    if (shellIgnoresSize &&
+        ((key == QLatin1String("icons") && p == QLatin1String("0 first=0") &&
+          w.endsWith(QLatin1String(" first=1"))) ||
+         (key == QLatin1String("large") && p.startsWith(QLatin1String("no-icon ")) &&
+          w.startsWith(QLatin1String("ok "))))) {
+        return QStringLiteral("an icon's data entry states more bytes than the file holds; "
+                              "Wine's shell reads only what the icon's own header needs and draws "
+                              "it, where both layers refuse the entry");
     }
     const bool unreadable = portable.value(QStringLiteral("loaded")) == QLatin1String("0") &&
                             win32.value(QStringLiteral("icons")) == QLatin1String("-1 first=0");
@@ -155,6 +265,8 @@ private slots:
     void initTestCase();
     void readsAgree_data();
     void readsAgree();
+    void damagedTreesGiveNoIcon_data();
+    void damagedTreesGiveNoIcon();
     void versionWritesAgree_data();
     void versionWritesAgree();
 
@@ -170,6 +282,7 @@ private:
     QString m_rootOnZ; // "Z:\\"
     QStringList m_corpus;
     QStringList m_noShell; // files the shell's icon calls are not made on
+    QStringList m_damaged; // files with a damaged resource tree
     QList<Answers> m_portable;
     QList<Answers> m_win32;
 };
@@ -262,6 +375,23 @@ void TestWin32Differential::initTestCase()
     }
     // Wine 8's ExtractIconExW takes a page fault on this one; Windows does not.
     m_noShell << m_work.filePath(QStringLiteral("truncated.exe"));
+
+    // The same small executable sound and with damaged resource trees.
+    testpe::Layout layout;
+    const std::vector<std::uint8_t> sound = iconExecutable(layout);
+    QVERIFY(writeBytes(m_work.filePath(QStringLiteral("built.exe")), sound));
+    m_corpus << m_work.filePath(QStringLiteral("built.exe"));
+    for (const Damage &damage : damages()) {
+        std::vector<std::uint8_t> bytes = sound;
+        damage.apply(bytes, layout);
+        const QString path = m_work.filePath(QString::fromLatin1(damage.file));
+        QVERIFY(writeBytes(path, bytes));
+        m_corpus << path;
+        m_damaged << path;
+        if (damage.wineShellFaults) {
+            m_noShell << path;
+        }
+    }
     m_corpus << m_work.filePath(QStringLiteral("missing.exe"));
 
     const QString module = QStringLiteral(QUILLON_SFX_MODULE);
@@ -295,6 +425,27 @@ void TestWin32Differential::readsAgree()
     QVERIFY2(problems.isEmpty(),
              qPrintable(problems.join(QLatin1Char('\n')) + QStringLiteral("\n--- win32:\n") +
                         describe(m_win32.at(index))));
+}
+
+void TestWin32Differential::damagedTreesGiveNoIcon_data()
+{
+    QTest::addColumn<int>("index");
+    for (const QString &file : std::as_const(m_damaged)) {
+        QTest::newRow(qPrintable(QFileInfo(file).fileName())) << int(m_corpus.indexOf(file));
+    }
+}
+
+// Our PE reader refuses a damaged tree as a whole; the Win32 layer refuses
+// the damaged resource. Neither makes an icon from it.
+void TestWin32Differential::damagedTreesGiveNoIcon()
+{
+    QFETCH(int, index);
+    const Answers &portable = m_portable.at(index);
+    const Answers &win32 = m_win32.at(index);
+    QCOMPARE(portable.value(QStringLiteral("loaded")), QStringLiteral("0"));
+    QCOMPARE(portable.value(QStringLiteral("group")), QStringLiteral("none"));
+    QVERIFY2(win32.value(QStringLiteral("ico"), QStringLiteral("none")) == QLatin1String("none"),
+             qPrintable(describe(win32)));
 }
 
 QString TestWin32Differential::writeWithPortable(const QString &target, const QString &resource)
