@@ -12,7 +12,8 @@ namespace quillon {
 // by the current user. Empty (with `error` filled) when it cannot be made safe.
 QString privateToolDirectory(QString *error = nullptr);
 
-enum class BundleCopy {
+enum class BundleCopy
+{
     Reused, // an identical copy was already there
     Copied, // the copy was made (or replaced because it differed)
     Failed,

@@ -35,7 +35,8 @@ public slots:
 
 private:
     // Icon and version step (engine/iconstep.cpp), run inside the assembly.
-    struct IconChoice {
+    struct IconChoice
+    {
         QByteArray data;
         bool useIcon = true;
     };

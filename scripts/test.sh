@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds Quillon, runs each fuzz target briefly
-# under AddressSanitizer and UBSan, then runs every test with ctest.
+# Installs what the tests need, checks the formatting, builds Quillon, runs
+# each fuzz target briefly and the plain C++ tests under AddressSanitizer and
+# UBSan, then runs every test with ctest.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup-deps.sh" build test
+"$root/scripts/format-check.sh"
 "$root/scripts/build.sh" -DQUILLON_WERROR=ON
 # The Qt-free parts built for Windows with mingw-w64, warnings as errors.
 QUILLON_CROSS_DIR="$root/build/cross" "$root/scripts/cross-build.sh"
@@ -18,6 +20,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 
 "$root/scripts/fuzz.sh"
+"$root/scripts/sanitize.sh"
 
 cd "$root/build"
 ctest --output-on-failure -j "$(nproc)" --timeout 900

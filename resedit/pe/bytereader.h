@@ -9,7 +9,8 @@
 
 namespace quillon {
 
-enum class ErrorKind {
+enum class ErrorKind
+{
     None,
     Truncated,     // the data ends before a structure it announces
     Malformed,     // the data contradicts itself
@@ -43,7 +44,8 @@ inline const char *errorKindName(ErrorKind kind)
 // An error with its kind, the offset in the input where it was found and a
 // short context ("section table", "LZMA2 chunk", ...). Default-constructed
 // means success.
-struct Error {
+struct Error
+{
     ErrorKind kind = ErrorKind::None;
     std::uint64_t offset = 0;
     std::string context;
@@ -130,8 +132,7 @@ public:
     bool u64le(std::uint64_t &out) { return readLe(out); }
 
     // Random access without moving the position; does not mark the reader failed.
-    template <typename T>
-    bool peekAt(std::uint64_t offset, T &out) const
+    template <typename T> bool peekAt(std::uint64_t offset, T &out) const
     {
         if (!rangeInside(offset, sizeof(T), m_size))
             return false;
@@ -169,8 +170,7 @@ public:
     }
 
 private:
-    template <typename T>
-    bool readLe(T &out)
+    template <typename T> bool readLe(T &out)
     {
         if (m_failed || sizeof(T) > remaining())
             return fail();

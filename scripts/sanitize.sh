@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the tests of the plain C++ parts (7z reader, PE reader and writer,
+# ICO checks, version resources, the launcher, the resource editor and
+# quillon-unpack) with AddressSanitizer and UBSan into build-asan/ and runs
+# them. Any report fails the run.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${QUILLON_ASAN_DIR:-$root/build-asan}"
+tests='^(sevenzip_|launcher_unit$|launcher_host$|resread_peimage$|resread_icovalidate$|reswrite_pewriter$|reswrite_versioninfo$|reswrite_tool$)'
+targets=(tst_launcher_unit quillon-sfx-host launcher_testprog
+         resread_peimage resread_icovalidate reswrite_pewriter reswrite_versioninfo
+         reswrite_tool quillon-resedit
+         sevenzip_names sevenzip_payload sevenzip_roundtrip sevenzip_badinput sevenzip_unpack
+         quillon-unpack)
+cmake -S "$root" -B "$build" -G Ninja -DQUILLON_SANITIZE=ON -DQUILLON_WERROR=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+cd "$build"
+ctest --output-on-failure -j "$(nproc)" --timeout 900 -R "$tests"
