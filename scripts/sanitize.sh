@@ -12,7 +12,9 @@ targets=(tst_launcher_unit quillon-sfx-host launcher_testprog
          reswrite_tool quillon-resedit
          sevenzip_names sevenzip_payload sevenzip_roundtrip sevenzip_badinput sevenzip_unpack
          quillon-unpack)
-cmake -S "$root" -B "$build" -G Ninja -DQUILLON_SANITIZE=ON -DQUILLON_WERROR=ON \
+# Warnings are held to -Werror by the main build; with sanitizers GCC warns
+# about array bounds in code it instrumented, wrongly.
+cmake -S "$root" -B "$build" -G Ninja -DQUILLON_SANITIZE=ON -DQUILLON_WERROR=OFF \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
