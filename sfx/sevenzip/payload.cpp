@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace quillon::sevenzip {
@@ -75,7 +76,9 @@ bool parseSfxConfig(const std::string &text, SfxConfig &out)
     return true;
 }
 
-Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out)
+namespace {
+
+Error locate(Input &input, std::uint64_t searchFrom, Payload &out)
 {
     const std::string first = firstLine();
     const std::string last = lastLine();
@@ -116,6 +119,17 @@ Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out)
         return Error(ErrorKind::Malformed, found, "configuration block");
     out = payload;
     return {};
+}
+
+} // namespace
+
+Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out)
+{
+    try {
+        return locate(input, searchFrom, out);
+    } catch (const std::bad_alloc &) {
+        return Error(ErrorKind::LimitExceeded, searchFrom, "out of memory");
+    }
 }
 
 } // namespace quillon::sevenzip
