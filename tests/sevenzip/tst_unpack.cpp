@@ -41,6 +41,7 @@ class TestUnpack : public QObject
     Q_OBJECT
 private slots:
     void quillonOutput();
+    void decoyInImageHeaders();
     void links_data();
     void links();
     void overwritesRegularFiles();
@@ -74,6 +75,31 @@ void TestUnpack::quillonOutput()
     Run bad = unpack({"l", path});
     QCOMPARE(bad.exitCode, 1);
     QVERIFY(bad.err.contains("configuration block"));
+}
+
+// A block and an archive hidden in the slack of the PE headers: quillon-unpack
+// reads what the module runs, the payload after the image.
+void TestUnpack::decoyInImageHeaders()
+{
+    QTemporaryDir dir;
+    auto block = [](const char *exe) {
+        return std::string(";!@Install") + "@!UTF-8!\nTitle=\"app\"\nExecuteFile=\"" + exe +
+               "\"\n;!@Install" + "End@!\n";
+    };
+    const std::string decoy =
+        block("harmless.txt") + copyArchive({{"harmless.txt", "nothing to see", false, false}});
+    const std::string output = minimalPe(decoy) + block("app.exe") + copyArchive(kFiles);
+    const QString path = dir.filePath("app.exe");
+    QVERIFY(writeFile(path, QByteArray::fromStdString(output)));
+
+    Run list = unpack({"l", path});
+    QCOMPARE(list.exitCode, 0);
+    QVERIFY2(list.out.contains("app.exe") && list.out.contains("dir/x.txt") &&
+                 !list.out.contains("harmless.txt"),
+             list.out.constData());
+    Run x = unpack({"x", path, dir.filePath("out")});
+    QVERIFY2(x.exitCode == 0, x.err.constData());
+    QCOMPARE(listTree(dir.filePath("out")), QStringList({"app.exe", "dir/", "dir/x.txt"}));
 }
 
 void TestUnpack::links_data()
