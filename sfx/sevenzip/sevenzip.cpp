@@ -20,6 +20,8 @@ constexpr std::uint8_t kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
 constexpr std::size_t kStartHeaderSize = 32;
 constexpr std::size_t kChunk = 1 << 20;
 constexpr int kMaxHeaderNesting = 4;
+// BCJ2 with each of its four inputs read through a filter over a main coder.
+constexpr std::uint64_t kMaxCoders = 9;
 
 // Property ids of the header.
 enum : std::uint8_t
@@ -370,7 +372,7 @@ public:
     Error folder(Folder &f)
     {
         std::uint64_t numCoders = 0;
-        Error e = count(numCoders, 4, "number of coders");
+        Error e = count(numCoders, kMaxCoders, "number of coders");
         if (e.failed())
             return e;
         if (numCoders == 0)
@@ -661,7 +663,8 @@ struct Archive::State
     std::vector<FileRecord> records;
     bool opened = false;
 
-    Error checkFolder(const Folder &f, std::uint64_t where);
+    Error checkFolder(const Folder &f, const std::vector<std::uint64_t> &packSizes,
+                      std::uint64_t where);
     Error buildStream(const Folder &f, std::uint32_t out, std::unique_ptr<Stream> &stream,
                       int depth);
     Error folderStream(const Folder &f, std::unique_ptr<Stream> &stream);
@@ -673,19 +676,29 @@ struct Archive::State
     Error extract(Sink &sink);
 };
 
-// Only the layouts 7-Zip writes: one main coder; a filter over a main coder;
-// BCJ2 with three main coders and the range coder stream packed as it is.
-Error Archive::State::checkFolder(const Folder &f, std::uint64_t where)
+// The layouts we decode: one main coder (Copy, LZMA, LZMA2); a filter over a
+// main coder; BCJ2 on top, each of its four inputs packed as it is or read
+// through a main coder, or a filter over one. Checked before anything is
+// decoded: every stream bound or packed once, every coder reached once from
+// the top (no cycles), three coders deep at most.
+Error Archive::State::checkFolder(const Folder &f, const std::vector<std::uint64_t> &packSizes,
+                                  std::uint64_t where)
 {
-    auto bad = [where](const char *what) { return Error(ErrorKind::Unsupported, where, what); };
+    bool hasBcj2 = false;
     for (const auto &c : f.coders) {
         FilterKind kind;
         if (!isMainMethod(c.method) && !filterKindOf(c.method, kind) && c.method != kBcj2)
             return Error(ErrorKind::Unsupported, where,
                          "compression method " + methodName(c.method));
+        hasBcj2 = hasBcj2 || c.method == kBcj2;
     }
+    const char *layout = hasBcj2 ? "BCJ2 folder layout" : "folder layout";
+    auto bad = [where, layout] { return Error(ErrorKind::Unsupported, where, layout); };
+    for (const auto &c : f.coders)
+        if (c.numOut != 1 || c.numIn != (c.method == kBcj2 ? 4u : 1u))
+            return bad();
     if (f.packed.size() + f.binds.size() != f.numIn)
-        return bad("folder layout");
+        return bad();
     // Every out stream but one bound once, every in stream bound or packed once.
     std::vector<int> outUse(f.numOut, 0), inUse(f.numIn, 0);
     for (const auto &b : f.binds) {
@@ -697,63 +710,65 @@ Error Archive::State::checkFolder(const Folder &f, std::uint64_t where)
     int unbound = 0;
     for (std::uint32_t i = 0; i < f.numOut; ++i) {
         if (outUse[i] > 1)
-            return bad("folder layout");
+            return bad();
         if (outUse[i] == 0)
             ++unbound;
     }
     if (unbound != 1 || std::any_of(inUse.begin(), inUse.end(), [](int n) { return n != 1; }))
-        return bad("folder layout");
-    // Where each coder's streams start, and which coder gives the main output.
-    std::vector<std::uint32_t> inStart, outStart;
-    std::uint32_t ins = 0, outs = 0;
-    std::size_t mainCoder = 0;
-    for (std::size_t i = 0; i < f.coders.size(); ++i) {
+        return bad();
+    // Where each coder's streams start; every coder has one out stream.
+    std::vector<std::uint32_t> inStart;
+    std::uint32_t ins = 0;
+    for (const auto &c : f.coders) {
         inStart.push_back(ins);
-        outStart.push_back(outs);
-        if (f.mainOut >= outs && f.mainOut < outs + f.coders[i].numOut)
-            mainCoder = i;
-        ins += f.coders[i].numIn;
-        outs += f.coders[i].numOut;
+        ins += c.numIn;
     }
-    const Coder &top = f.coders[mainCoder];
+    const std::size_t mainCoder = f.mainOut;
     // The coder whose output feeds in stream `in`, or npos when it is packed.
     auto feeder = [&](std::uint32_t in) -> std::size_t {
         for (const auto &b : f.binds)
             if (b.in == in)
-                for (std::size_t i = 0; i < f.coders.size(); ++i)
-                    if (b.out == outStart[i])
-                        return i;
+                return b.out;
         return SIZE_MAX;
     };
-    for (std::size_t i = 0; i < f.coders.size(); ++i) {
-        if (i == mainCoder)
-            continue;
-        const Coder &c = f.coders[i];
-        if (c.numIn != 1 || c.numOut != 1 || !isMainMethod(c.method) ||
-            feeder(inStart[i]) != SIZE_MAX)
-            return bad("folder layout");
-    }
+    std::vector<bool> reached(f.coders.size(), false);
+    auto reach = [&](std::size_t c) {
+        const bool first = !reached[c];
+        reached[c] = true;
+        return first;
+    };
+    // True when in stream `in` is read through a main coder over a packed
+    // stream, or (with `filterOk`) through a filter over such a coder.
+    auto fedByMain = [&](std::uint32_t in, bool filterOk) {
+        std::size_t c = feeder(in);
+        FilterKind kind;
+        if (c != SIZE_MAX && filterOk && filterKindOf(f.coders[c].method, kind)) {
+            if (!reach(c))
+                return false;
+            c = feeder(inStart[c]);
+        }
+        return c != SIZE_MAX && reach(c) && isMainMethod(f.coders[c].method) &&
+               feeder(inStart[c]) == SIZE_MAX;
+    };
+    const Coder &top = f.coders[mainCoder];
+    reach(mainCoder);
     FilterKind kind;
-    if (f.coders.size() == 1) {
-        if (top.numIn != 1 || top.numOut != 1 || !isMainMethod(top.method))
-            return bad("folder layout");
-    } else if (f.coders.size() == 2) {
-        if (top.numIn != 1 || top.numOut != 1 || !filterKindOf(top.method, kind) ||
-            feeder(inStart[mainCoder]) == SIZE_MAX)
-            return bad("folder layout");
-    } else if (f.coders.size() == 4) {
-        // BCJ2 reads main, call and jump from the three main coders and its
-        // range coder stream as it is packed.
-        if (top.method != kBcj2 || top.numIn != 4 || top.numOut != 1)
-            return bad("folder layout");
-        for (std::uint32_t j = 0; j < 3; ++j)
-            if (feeder(inStart[mainCoder] + j) == SIZE_MAX)
-                return bad("folder layout");
-        if (feeder(inStart[mainCoder] + 3) != SIZE_MAX)
-            return bad("folder layout");
+    if (isMainMethod(top.method)) {
+        if (f.coders.size() != 1)
+            return bad();
+    } else if (filterKindOf(top.method, kind)) {
+        if (!fedByMain(inStart[mainCoder], false))
+            return bad();
     } else {
-        return bad("folder layout");
+        // BCJ2: main, call, jump and range coder streams.
+        for (std::uint32_t j = 0; j < 4; ++j) {
+            const std::uint32_t in = inStart[mainCoder] + j;
+            if (feeder(in) != SIZE_MAX && !fedByMain(in, true))
+                return bad();
+        }
     }
+    if (std::find(reached.begin(), reached.end(), false) != reached.end())
+        return bad();
     // Properties and sizes of each coder.
     std::uint32_t outIndex = 0;
     for (const auto &c : f.coders) {
@@ -781,11 +796,20 @@ Error Archive::State::checkFolder(const Folder &f, std::uint64_t where)
             return Error(ErrorKind::Malformed, where, "coder properties");
         }
     }
-    if (f.coders.size() == 4) {
+    if (top.method == kBcj2) {
         // Every byte of main, call and jump ends up in the BCJ2 output.
         std::uint64_t inputs = 0;
         for (std::uint32_t j = 0; j < 3; ++j) {
-            const std::uint64_t size = f.unpackSizes[outStart[feeder(inStart[mainCoder] + j)]];
+            const std::uint32_t in = inStart[mainCoder] + j;
+            const std::size_t c = feeder(in);
+            std::uint64_t size = 0;
+            if (c != SIZE_MAX) {
+                size = f.unpackSizes[c];
+            } else {
+                const auto pos = static_cast<std::size_t>(
+                    std::find(f.packed.begin(), f.packed.end(), in) - f.packed.begin());
+                size = packSizes[f.firstPack + pos];
+            }
             if (size > f.unpackSize() - inputs)
                 return Error(ErrorKind::Malformed, where, "BCJ2 stream sizes");
             inputs += size;
@@ -886,7 +910,7 @@ Error Archive::State::placePacks(StreamsInfo &s, std::uint64_t packLimit, std::u
         if (f.packed.size() > s.packSizes.size() - next)
             return Error(ErrorKind::Malformed, where, "more folders than packed streams");
         next += f.packed.size();
-        Error e = checkFolder(f, where);
+        Error e = checkFolder(f, s.packSizes, where);
         if (e.failed())
             return e;
         if (f.coders.size() == 1 && f.coders[0].method == kCopy &&

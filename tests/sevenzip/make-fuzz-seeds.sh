@@ -26,6 +26,8 @@ seed bcj -m0=LZMA2 -mf=BCJ
 seed arm64 -m0=LZMA2 -mf=ARM64
 seed delta -m0=LZMA2 -mf=Delta:4
 seed bcj2 -m0=BCJ2 -m1=LZMA -m2=LZMA -m3=LZMA -mb0:1 -mb0s1:2 -mb0s2:3
+seed bcj2-stored -m0=BCJ2 -m1=LZMA -mb0:1
+seed bcj2-rc-lzma -m0=BCJ2 -m1=LZMA -m2=LZMA -mb0:1 -mb0s3:2
 # Encoded headers that declare many records: 64 KiB of header, mostly zeros.
 python3 - "$out" <<'PY'
 import lzma, struct, sys, zlib

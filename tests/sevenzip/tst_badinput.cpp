@@ -211,7 +211,7 @@ void TestBadInput::refused_data()
     row("LZMA2 bad property",
         folderArchive("abcd", num(1) + std::string("\x21\x21\x01\x29", 4), num(4)),
         int(ErrorKind::Malformed));
-    row("five coders", folderArchive("abcd", num(5), ""), int(ErrorKind::LimitExceeded));
+    row("ten coders", folderArchive("abcd", num(10), ""), int(ErrorKind::LimitExceeded));
     {
         // Delta over BCJ over LZMA: three coders, a chain 7-Zip never writes.
         std::string coders = num(3) + "\x01\x04" + "\x21\x03\x01\x03" +
@@ -230,13 +230,34 @@ void TestBadInput::refused_data()
         row("BCJ2 stream sizes",
             folderArchive("abcd", coders, num(100) + num(100) + num(100) + num(150), 4),
             int(ErrorKind::Malformed), "BCJ2");
-        // The same with the range coder stream fed by a coder instead of packed.
-        std::string bad =
-            num(4) + lzma + lzma + lzma + std::string("\x14\x03\x03\x01\x1B", 5) + num(4) + num(1);
-        bad += num(6) + num(0) + num(4) + num(1) + num(3) + num(2);
-        bad += num(2) + num(5) + num(1) + num(0);
-        row("BCJ2 layout", folderArchive("abcd", bad, num(1) + num(1) + num(1) + num(9), 4),
-            int(ErrorKind::Unsupported), "folder layout");
+        // Layouts over coders we have that we still do not decode, named as BCJ2's.
+        const std::string bcj2 = std::string("\x14\x03\x03\x01\x1B", 5) + num(4) + num(1);
+        const std::string copy("\x01\x00", 2), x86("\x01\x04", 2), delta("\x21\x03\x01\x00", 4);
+        auto packedIn = [](std::initializer_list<int> ins) {
+            std::string out;
+            for (int in : ins)
+                out += num(std::uint64_t(in));
+            return out;
+        };
+        row("BCJ2 over BCJ2",
+            folderArchive("abcdefg",
+                          num(2) + bcj2 + bcj2 + num(0) + num(1) + packedIn({1, 2, 3, 4, 5, 6, 7}),
+                          num(9) + num(9), 7),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
+        row("BCJ2 main stream through a filter over a packed stream",
+            folderArchive("abcd", num(2) + bcj2 + x86 + num(0) + num(1) + packedIn({1, 2, 3, 4}),
+                          num(9) + num(1), 4),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
+        row("BCJ2 main stream three coders deep",
+            folderArchive("abcd",
+                          num(4) + bcj2 + x86 + delta + copy + num(0) + num(1) + num(4) + num(2) +
+                              num(5) + num(3) + packedIn({1, 2, 3, 6}),
+                          num(9) + num(1) + num(1) + num(1), 4),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
+        row("BCJ2 range coder stream fed by BCJ2's own output",
+            folderArchive("abcd", num(2) + bcj2 + copy + num(3) + num(0) + packedIn({0, 1, 2, 4}),
+                          num(9) + num(1), 4),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
     }
     {
         std::string names = std::string(1, '\0') + utf16z("a");
