@@ -45,6 +45,8 @@ private slots:
     void links_data();
     void links();
     void overwritesRegularFiles();
+    void existingFiles_data();
+    void existingFiles();
     void usage_data();
     void usage();
 };
@@ -149,6 +151,52 @@ void TestUnpack::overwritesRegularFiles()
     QVERIFY2(x.exitCode == 0, x.err.constData());
     QCOMPARE(readFile(root + "/app.exe"), QByteArray("main program"));
     QCOMPARE(readFile(root + "/mine.txt"), QByteArray("not in the archive"));
+}
+
+void TestUnpack::existingFiles_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("content"); // of app.exe afterwards
+    QTest::addColumn<QStringList>("tree");   // of the root afterwards
+    auto row = [](const char *tag, const std::vector<File> &files, int exitCode,
+                  const char *content, const QStringList &tree) {
+        QTest::newRow(tag) << QByteArray::fromStdString(copyArchive(files)) << exitCode
+                           << QByteArray(content) << tree;
+    };
+    const QStringList before{"app.exe", "mine.txt"};
+    row("checked file replaces it", {{"app.exe", "new", false, false}}, 0, "new", before);
+    row("bad CRC leaves it", {{"app.exe", "new content, shorter", false, true}}, 1,
+        "old content that is longer", before);
+    row("bad CRC after a new file",
+        {{"new.txt", "fresh", false, false}, {"app.exe", "x", false, true}}, 1,
+        "old content that is longer", before);
+    row("bad CRC after replacing it",
+        {{"app.exe", "new", false, false}, {"other.txt", "bad", false, true}}, 1, "new", before);
+    row("new file beside it", {{"new.txt", "fresh", false, false}}, 0, "old content that is longer",
+        before + QStringList{"new.txt"});
+}
+
+// A file that was there is replaced by a checked file or left as it was;
+// nothing of a failed run stays behind, temporary files included.
+void TestUnpack::existingFiles()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, tree);
+    QTemporaryDir dir;
+    const QString root = dir.filePath("root");
+    QVERIFY(writeFile(root + "/app.exe", "old content that is longer"));
+    QVERIFY(writeFile(root + "/mine.txt", "not in the archive"));
+    const QString path = dir.filePath("a.7z");
+    QVERIFY(writeFile(path, archive));
+    Run x = unpack({"x", path, root});
+    QVERIFY2(x.exitCode == exitCode, x.err.constData());
+    QCOMPARE(readFile(root + "/app.exe"), content);
+    QCOMPARE(readFile(root + "/mine.txt"), QByteArray("not in the archive"));
+    tree.sort();
+    QCOMPARE(listTree(root), tree);
 }
 
 void TestUnpack::usage_data()
