@@ -61,10 +61,8 @@ void trace(const Context &ctx, const std::string &line);
 
 // --- pure helpers (tested natively) ---
 
-// The first byte after the PE image (headers and every section's raw data), or
-// after the ELF image (program segments and section table); 0 for anything else
-// or anything malformed, so the payload search then starts at the beginning.
-std::uint64_t imageEnd(sevenzip::Input &input);
+// Where the payload search starts (payload.h).
+using sevenzip::imageEnd;
 
 // The part of a Windows command line after argv[0], from the first blank that
 // ends argv[0] (outside quotes) to the end, unchanged. argv[0] follows the

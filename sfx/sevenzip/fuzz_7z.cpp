@@ -31,9 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     SpanInput input(data, size);
     std::uint64_t offset = 0;
-    if (size >= 2 && data[0] == 'M' && data[1] == 'Z') {
+    if (size >= 4 && ((data[0] == 'M' && data[1] == 'Z') ||
+                      (data[0] == 0x7F && data[1] == 'E' && data[2] == 'L' && data[3] == 'F'))) {
         Payload payload;
-        if (locatePayload(input, 0, payload).failed())
+        if (locateModulePayload(input, payload).failed())
             return 0;
         offset = payload.archiveOffset;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace quillon::sevenzip {
@@ -41,6 +42,142 @@ std::string lastLine()
     return unmask(masked, sizeof masked);
 }
 
+// The image of the module: its PE or ELF headers and what they map.
+
+bool readU16(Input &in, std::uint64_t off, std::uint16_t &out)
+{
+    std::uint8_t b[2];
+    if (!in.readAt(off, b, 2))
+        return false;
+    out = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+    return true;
+}
+
+bool readU32(Input &in, std::uint64_t off, std::uint32_t &out)
+{
+    std::uint8_t b[4];
+    if (!in.readAt(off, b, 4))
+        return false;
+    out = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+          static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+    return true;
+}
+
+bool readU64(Input &in, std::uint64_t off, std::uint64_t &out)
+{
+    std::uint32_t lo = 0, hi = 0;
+    if (!readU32(in, off, lo) || !readU32(in, off + 4, hi))
+        return false;
+    out = static_cast<std::uint64_t>(hi) << 32 | lo;
+    return true;
+}
+
+// end = max(end, offset + length) when the range lies inside the file.
+bool extend(std::uint64_t &end, std::uint64_t offset, std::uint64_t length, std::uint64_t size)
+{
+    if (!rangeInside(offset, length, size))
+        return false;
+    end = std::max(end, offset + length);
+    return true;
+}
+
+std::uint64_t peImageEnd(Input &in, std::uint64_t size)
+{
+    std::uint32_t lfanew = 0;
+    std::uint32_t signature = 0;
+    std::uint16_t sectionCount = 0, optionalSize = 0;
+    if (!readU32(in, 0x3C, lfanew) || !readU32(in, lfanew, signature) || signature != 0x4550 ||
+        !readU16(in, std::uint64_t{lfanew} + 6, sectionCount) ||
+        !readU16(in, std::uint64_t{lfanew} + 20, optionalSize))
+        return 0;
+    const std::uint64_t optional = std::uint64_t{lfanew} + 24;
+    std::uint32_t headersSize = 0;
+    if (optionalSize < 64 || !readU32(in, optional + 60, headersSize))
+        return 0;
+    std::uint64_t end = 0;
+    if (!extend(end, 0, headersSize, size))
+        return 0;
+    const std::uint64_t table = optional + optionalSize;
+    for (std::uint16_t i = 0; i < sectionCount; ++i) {
+        std::uint32_t rawSize = 0, rawOffset = 0;
+        const std::uint64_t header = table + std::uint64_t{i} * 40;
+        if (!readU32(in, header + 16, rawSize) || !readU32(in, header + 20, rawOffset))
+            return 0;
+        if (rawSize != 0 && !extend(end, rawOffset, rawSize, size))
+            return 0;
+    }
+    return end;
+}
+
+std::uint64_t elfImageEnd(Input &in, std::uint64_t size)
+{
+    std::uint8_t ident[6];
+    if (!in.readAt(0, ident, sizeof ident) || ident[5] != 1)
+        return 0; // little-endian only
+    const bool is64 = ident[4] == 2;
+    if (!is64 && ident[4] != 1)
+        return 0;
+    std::uint64_t phoff = 0, shoff = 0;
+    std::uint16_t phentsize = 0, phnum = 0, shentsize = 0, shnum = 0;
+    if (is64) {
+        if (!readU64(in, 0x20, phoff) || !readU64(in, 0x28, shoff) ||
+            !readU16(in, 0x36, phentsize) || !readU16(in, 0x38, phnum) ||
+            !readU16(in, 0x3A, shentsize) || !readU16(in, 0x3C, shnum))
+            return 0;
+    } else {
+        std::uint32_t ph32 = 0, sh32 = 0;
+        if (!readU32(in, 0x1C, ph32) || !readU32(in, 0x20, sh32) || !readU16(in, 0x2A, phentsize) ||
+            !readU16(in, 0x2C, phnum) || !readU16(in, 0x2E, shentsize) || !readU16(in, 0x30, shnum))
+            return 0;
+        phoff = ph32;
+        shoff = sh32;
+    }
+    std::uint64_t end = is64 ? 64 : 52;
+    if (!extend(end, phoff, std::uint64_t{phentsize} * phnum, size) ||
+        !extend(end, shoff, std::uint64_t{shentsize} * shnum, size))
+        return 0;
+    for (std::uint16_t i = 0; i < phnum; ++i) {
+        const std::uint64_t entry = phoff + std::uint64_t{i} * phentsize;
+        std::uint64_t offset = 0, fileSize = 0;
+        if (is64) {
+            if (phentsize < 40 || !readU64(in, entry + 8, offset) ||
+                !readU64(in, entry + 32, fileSize))
+                return 0;
+        } else {
+            std::uint32_t o = 0, s = 0;
+            if (phentsize < 20 || !readU32(in, entry + 4, o) || !readU32(in, entry + 16, s))
+                return 0;
+            offset = o;
+            fileSize = s;
+        }
+        if (fileSize != 0 && !extend(end, offset, fileSize, size))
+            return 0;
+    }
+    for (std::uint16_t i = 0; i < shnum; ++i) {
+        const std::uint64_t entry = shoff + std::uint64_t{i} * shentsize;
+        std::uint32_t type = 0;
+        std::uint64_t offset = 0, sectionSize = 0;
+        if (!readU32(in, entry + 4, type))
+            return 0;
+        if (type == 8 || type == 0) // SHT_NOBITS, SHT_NULL: no bytes in the file
+            continue;
+        if (is64) {
+            if (shentsize < 40 || !readU64(in, entry + 24, offset) ||
+                !readU64(in, entry + 32, sectionSize))
+                return 0;
+        } else {
+            std::uint32_t o = 0, s = 0;
+            if (shentsize < 24 || !readU32(in, entry + 16, o) || !readU32(in, entry + 20, s))
+                return 0;
+            offset = o;
+            sectionSize = s;
+        }
+        if (!extend(end, offset, sectionSize, size))
+            return 0;
+    }
+    return end;
+}
+
 } // namespace
 
 bool parseSfxConfig(const std::string &text, SfxConfig &out)
@@ -75,7 +212,9 @@ bool parseSfxConfig(const std::string &text, SfxConfig &out)
     return true;
 }
 
-Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out)
+namespace {
+
+Error locate(Input &input, std::uint64_t searchFrom, Payload &out)
 {
     const std::string first = firstLine();
     const std::string last = lastLine();
@@ -116,6 +255,37 @@ Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out)
         return Error(ErrorKind::Malformed, found, "configuration block");
     out = payload;
     return {};
+}
+
+} // namespace
+
+Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out)
+{
+    try {
+        return locate(input, searchFrom, out);
+    } catch (const std::bad_alloc &) {
+        return Error(ErrorKind::LimitExceeded, searchFrom, "out of memory");
+    }
+}
+
+std::uint64_t imageEnd(Input &input)
+{
+    const std::uint64_t size = input.size();
+    std::uint8_t magic[4];
+    if (!input.readAt(0, magic, sizeof magic))
+        return 0;
+    std::uint64_t end = 0;
+    if (magic[0] == 'M' && magic[1] == 'Z')
+        end = peImageEnd(input, size);
+    else if (magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F')
+        end = elfImageEnd(input, size);
+    // A header that claims more than the file holds is no image of ours.
+    return end <= size ? end : 0;
+}
+
+Error locateModulePayload(Input &input, Payload &out)
+{
+    return locatePayload(input, imageEnd(input), out);
 }
 
 } // namespace quillon::sevenzip

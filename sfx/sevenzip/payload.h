@@ -30,6 +30,17 @@ struct Payload
 // not hold the first line as one contiguous literal, or it would find itself.
 Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out);
 
+// The first byte after the PE image (headers and every section's raw data), or
+// after the ELF image (program segments and section table); 0 for anything else
+// or anything malformed, so the payload search then starts at the beginning.
+std::uint64_t imageEnd(Input &input);
+
+// The payload a self-extractor module runs: the first configuration block
+// after the module's own image. Everything that reads a module's payload
+// (the module itself, quillon-unpack, the fuzzer) goes through this, so none
+// of them can be shown a decoy hidden inside the image.
+Error locateModulePayload(Input &input, Payload &out);
+
 // Parses the lines between the first and the last line: Key="value" pairs;
 // unknown keys are ignored. False when the text is not a configuration block.
 bool parseSfxConfig(const std::string &text, SfxConfig &out);

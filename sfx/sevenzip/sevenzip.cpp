@@ -20,6 +20,8 @@ constexpr std::uint8_t kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
 constexpr std::size_t kStartHeaderSize = 32;
 constexpr std::size_t kChunk = 1 << 20;
 constexpr int kMaxHeaderNesting = 4;
+// BCJ2 with each of its four inputs read through a filter over a main coder.
+constexpr std::uint64_t kMaxCoders = 9;
 
 // Property ids of the header.
 enum : std::uint8_t
@@ -192,8 +194,24 @@ struct StreamsInfo
     std::vector<std::uint64_t> packOffsets; // absolute
     std::vector<Folder> folders;
     std::vector<std::uint64_t> subSizes;
-    std::vector<bool> subHasCrc;
-    std::vector<std::uint32_t> subCrcs;
+    std::vector<bool> subHasCrc;        // empty when no substream has a CRC
+    std::vector<std::uint32_t> subCrcs; // as subHasCrc
+    bool subCrc(std::size_t k, std::uint32_t &crc) const
+    {
+        if (k >= subHasCrc.size() || !subHasCrc[k])
+            return false;
+        crc = subCrcs[k];
+        return true;
+    }
+    void setSubCrc(std::size_t k, std::uint32_t crc)
+    {
+        if (subHasCrc.empty()) {
+            subHasCrc.assign(subSizes.size(), false);
+            subCrcs.assign(subSizes.size(), 0);
+        }
+        subHasCrc[k] = true;
+        subCrcs[k] = crc;
+    }
 };
 
 struct FileRecord
@@ -248,9 +266,11 @@ public:
         return {};
     }
 
-    Error bits(std::size_t n, std::vector<bool> &out, const char *what)
+    Error bits(std::uint64_t n, std::vector<bool> &out, const char *what)
     {
-        out.assign(n, false);
+        if ((n + 7) / 8 > r.remaining())
+            return truncated(what);
+        out.assign(static_cast<std::size_t>(n), false);
         std::uint8_t b = 0;
         for (std::size_t i = 0; i < n; ++i) {
             if ((i & 7) == 0 && !r.u8(b))
@@ -260,29 +280,43 @@ public:
         return {};
     }
 
-    Error definedBits(std::size_t n, std::vector<bool> &out, const char *what)
+    // Defined bits of `n` items, each defined item followed by `itemSize`
+    // bytes somewhere after: refused before allocating when the bytes
+    // cannot hold them. `all` tells that every item is defined (`out` empty).
+    Error definedBits(std::uint64_t n, std::uint64_t itemSize, bool &all, std::vector<bool> &out,
+                      const char *what)
     {
-        std::uint8_t all = 0;
-        if (!r.u8(all))
+        std::uint8_t allDefined = 0;
+        if (!r.u8(allDefined))
             return truncated(what);
-        if (all) {
-            out.assign(n, true);
-            return {};
-        }
-        return bits(n, out, what);
-    }
-
-    Error digests(std::size_t n, std::vector<bool> &defined, std::vector<std::uint32_t> &crcs)
-    {
-        if (n > r.remaining() * 8)
-            return error(ErrorKind::LimitExceeded, "digest count too large");
-        Error e = definedBits(n, defined, "digests");
+        all = allDefined != 0;
+        out.clear();
+        if (all)
+            return n > r.remaining() / itemSize ? truncated(what) : Error();
+        Error e = bits(n, out, what);
         if (e.failed())
             return e;
-        crcs.assign(n, 0);
-        for (std::size_t i = 0; i < n; ++i)
-            if (defined[i] && !r.u32le(crcs[i]))
+        const auto defined = static_cast<std::uint64_t>(std::count(out.begin(), out.end(), true));
+        return defined > r.remaining() / itemSize ? truncated(what) : Error();
+    }
+
+    // CRCs of `n` items; `crcs` holds those of the defined items only, in order.
+    Error digests(std::uint64_t n, std::vector<bool> &defined, std::vector<std::uint32_t> &crcs)
+    {
+        bool all = false;
+        Error e = definedBits(n, 4, all, defined, "digests");
+        if (e.failed())
+            return e;
+        if (all)
+            defined.assign(static_cast<std::size_t>(n), true);
+        crcs.clear();
+        for (std::size_t i = 0; i < defined.size(); ++i) {
+            std::uint32_t crc = 0;
+            if (defined[i] && !r.u32le(crc))
                 return truncated("digests");
+            if (defined[i])
+                crcs.push_back(crc);
+        }
         return {};
     }
 
@@ -301,10 +335,11 @@ public:
         std::uint64_t n = 0;
         if (!number(s.packPos))
             return truncated("pack info");
+        // A packed size takes a byte at least.
         Error e = count(n, r.remaining(), "number of packed streams");
         if (e.failed())
             return e;
-        s.packSizes.assign(static_cast<std::size_t>(n), 0);
+        s.packSizes.clear();
         bool haveSizes = false;
         for (;;) {
             std::uint64_t id = 0;
@@ -314,13 +349,16 @@ public:
                 break;
             if (id == kSize && !haveSizes) {
                 haveSizes = true;
-                for (auto &size : s.packSizes)
+                for (std::uint64_t i = 0; i < n; ++i) {
+                    std::uint64_t size = 0;
                     if (!number(size))
                         return truncated("packed sizes");
+                    s.packSizes.push_back(size);
+                }
             } else if (id == kCrc) {
                 std::vector<bool> defined;
                 std::vector<std::uint32_t> crcs;
-                if ((e = digests(s.packSizes.size(), defined, crcs)).failed())
+                if ((e = digests(n, defined, crcs)).failed())
                     return e;
             } else {
                 return malformed("pack info property");
@@ -334,7 +372,7 @@ public:
     Error folder(Folder &f)
     {
         std::uint64_t numCoders = 0;
-        Error e = count(numCoders, 4, "number of coders");
+        Error e = count(numCoders, kMaxCoders, "number of coders");
         if (e.failed())
             return e;
         if (numCoders == 0)
@@ -416,18 +454,25 @@ public:
         Error e = expect(kFolder, "unpack info");
         if (e.failed())
             return e;
+        // A folder takes three bytes at least: the coder count, the coder's
+        // flags and its unpack size.
         std::uint64_t n = 0;
-        if ((e = count(n, r.remaining() / 2, "number of folders")).failed())
+        if ((e = count(n, r.remaining() / 3, "number of folders")).failed())
             return e;
         std::uint8_t external = 0;
         if (!r.u8(external))
             return truncated("unpack info");
         if (external)
             return error(ErrorKind::Unsupported, "external folders");
-        s.folders.resize(static_cast<std::size_t>(n));
-        for (auto &f : s.folders)
-            if ((e = folder(f)).failed())
+        // Every folder reads one packed stream at least.
+        if (n > s.packSizes.size())
+            return malformed("more folders than packed streams");
+        s.folders.clear();
+        for (std::uint64_t i = 0; i < n; ++i) {
+            s.folders.emplace_back();
+            if ((e = folder(s.folders.back())).failed())
                 return e;
+        }
         if ((e = expect(kCodersUnpackSize, "unpack sizes")).failed())
             return e;
         for (auto &f : s.folders) {
@@ -450,9 +495,11 @@ public:
             std::vector<std::uint32_t> crcs;
             if ((e = digests(s.folders.size(), defined, crcs)).failed())
                 return e;
+            std::size_t m = 0;
             for (std::size_t i = 0; i < s.folders.size(); ++i) {
                 s.folders[i].hasCrc = defined[i];
-                s.folders[i].crc = crcs[i];
+                if (defined[i])
+                    s.folders[i].crc = crcs[m++];
             }
         }
         return {};
@@ -466,12 +513,14 @@ public:
         Error e;
         std::uint64_t total = 0;
         if (id == kNumUnpackStream) {
+            // Each substream takes a byte for its size (but the first of its
+            // folder) and, later, four bytes at least for its file's name.
             for (auto &f : s.folders) {
                 if ((e = count(f.numSubstreams, r.remaining() + 1, "number of substreams"))
                         .failed())
                     return e;
                 total += f.numSubstreams;
-                if (total > r.remaining() + s.folders.size())
+                if (total > (r.remaining() + s.folders.size()) / 5)
                     return error(ErrorKind::LimitExceeded, "number of substreams too large");
             }
             if (!number(id))
@@ -502,17 +551,16 @@ public:
         if (haveSizes && !number(id))
             return truncated("substreams");
         // Digests for the streams whose CRC the folder does not give.
-        s.subHasCrc.assign(s.subSizes.size(), false);
-        s.subCrcs.assign(s.subSizes.size(), 0);
-        std::size_t missing = 0;
+        s.subHasCrc.clear();
+        s.subCrcs.clear();
+        std::uint64_t missing = 0;
         {
             std::size_t k = 0;
             for (const auto &f : s.folders) {
                 if (f.numSubstreams == 1 && f.hasCrc) {
-                    s.subHasCrc[k] = true;
-                    s.subCrcs[k] = f.crc;
+                    s.setSubCrc(k, f.crc);
                 } else {
-                    missing += static_cast<std::size_t>(f.numSubstreams);
+                    missing += f.numSubstreams;
                 }
                 k += static_cast<std::size_t>(f.numSubstreams);
             }
@@ -528,16 +576,15 @@ public:
             std::vector<std::uint32_t> crcs;
             if ((e = digests(missing, defined, crcs)).failed())
                 return e;
-            std::size_t k = 0, m = 0;
+            std::size_t k = 0, m = 0, c = 0;
             for (const auto &f : s.folders) {
                 if (f.numSubstreams == 1 && f.hasCrc) {
                     ++k;
                     continue;
                 }
-                for (std::uint64_t j = 0; j < f.numSubstreams; ++j, ++k, ++m) {
-                    s.subHasCrc[k] = defined[m];
-                    s.subCrcs[k] = crcs[m];
-                }
+                for (std::uint64_t j = 0; j < f.numSubstreams; ++j, ++k, ++m)
+                    if (defined[m])
+                        s.setSubCrc(k, crcs[c++]);
             }
             if (!number(id))
                 return truncated("substreams");
@@ -574,11 +621,11 @@ public:
         if (id != kEnd)
             return malformed("streams info property");
         if (!subDone) {
-            for (const auto &f : s.folders) {
+            for (const auto &f : s.folders)
                 s.subSizes.push_back(f.unpackSize());
-                s.subHasCrc.push_back(f.hasCrc);
-                s.subCrcs.push_back(f.crc);
-            }
+            for (std::size_t k = 0; k < s.folders.size(); ++k)
+                if (s.folders[k].hasCrc)
+                    s.setSubCrc(k, s.folders[k].crc);
         }
         return {};
     }
@@ -616,7 +663,8 @@ struct Archive::State
     std::vector<FileRecord> records;
     bool opened = false;
 
-    Error checkFolder(const Folder &f, std::uint64_t where);
+    Error checkFolder(const Folder &f, const std::vector<std::uint64_t> &packSizes,
+                      std::uint64_t where);
     Error buildStream(const Folder &f, std::uint32_t out, std::unique_ptr<Stream> &stream,
                       int depth);
     Error folderStream(const Folder &f, std::unique_ptr<Stream> &stream);
@@ -624,21 +672,33 @@ struct Archive::State
     Error decodeHeader(ByteReader &r, std::vector<std::uint8_t> &out);
     Error parseHeader(ByteReader &r);
     Error parseFiles(HeaderParser &p);
+    Error open(Input &in, std::uint64_t offset, const Options &opts);
+    Error extract(Sink &sink);
 };
 
-// Only the layouts 7-Zip writes: one main coder; a filter over a main coder;
-// BCJ2 with three main coders and the range coder stream packed as it is.
-Error Archive::State::checkFolder(const Folder &f, std::uint64_t where)
+// The layouts we decode: one main coder (Copy, LZMA, LZMA2); a filter over a
+// main coder; BCJ2 on top, each of its four inputs packed as it is or read
+// through a main coder, or a filter over one. Checked before anything is
+// decoded: every stream bound or packed once, every coder reached once from
+// the top (no cycles), three coders deep at most.
+Error Archive::State::checkFolder(const Folder &f, const std::vector<std::uint64_t> &packSizes,
+                                  std::uint64_t where)
 {
-    auto bad = [where](const char *what) { return Error(ErrorKind::Unsupported, where, what); };
+    bool hasBcj2 = false;
     for (const auto &c : f.coders) {
         FilterKind kind;
         if (!isMainMethod(c.method) && !filterKindOf(c.method, kind) && c.method != kBcj2)
             return Error(ErrorKind::Unsupported, where,
                          "compression method " + methodName(c.method));
+        hasBcj2 = hasBcj2 || c.method == kBcj2;
     }
+    const char *layout = hasBcj2 ? "BCJ2 folder layout" : "folder layout";
+    auto bad = [where, layout] { return Error(ErrorKind::Unsupported, where, layout); };
+    for (const auto &c : f.coders)
+        if (c.numOut != 1 || c.numIn != (c.method == kBcj2 ? 4u : 1u))
+            return bad();
     if (f.packed.size() + f.binds.size() != f.numIn)
-        return bad("folder layout");
+        return bad();
     // Every out stream but one bound once, every in stream bound or packed once.
     std::vector<int> outUse(f.numOut, 0), inUse(f.numIn, 0);
     for (const auto &b : f.binds) {
@@ -650,63 +710,65 @@ Error Archive::State::checkFolder(const Folder &f, std::uint64_t where)
     int unbound = 0;
     for (std::uint32_t i = 0; i < f.numOut; ++i) {
         if (outUse[i] > 1)
-            return bad("folder layout");
+            return bad();
         if (outUse[i] == 0)
             ++unbound;
     }
     if (unbound != 1 || std::any_of(inUse.begin(), inUse.end(), [](int n) { return n != 1; }))
-        return bad("folder layout");
-    // Where each coder's streams start, and which coder gives the main output.
-    std::vector<std::uint32_t> inStart, outStart;
-    std::uint32_t ins = 0, outs = 0;
-    std::size_t mainCoder = 0;
-    for (std::size_t i = 0; i < f.coders.size(); ++i) {
+        return bad();
+    // Where each coder's streams start; every coder has one out stream.
+    std::vector<std::uint32_t> inStart;
+    std::uint32_t ins = 0;
+    for (const auto &c : f.coders) {
         inStart.push_back(ins);
-        outStart.push_back(outs);
-        if (f.mainOut >= outs && f.mainOut < outs + f.coders[i].numOut)
-            mainCoder = i;
-        ins += f.coders[i].numIn;
-        outs += f.coders[i].numOut;
+        ins += c.numIn;
     }
-    const Coder &top = f.coders[mainCoder];
+    const std::size_t mainCoder = f.mainOut;
     // The coder whose output feeds in stream `in`, or npos when it is packed.
     auto feeder = [&](std::uint32_t in) -> std::size_t {
         for (const auto &b : f.binds)
             if (b.in == in)
-                for (std::size_t i = 0; i < f.coders.size(); ++i)
-                    if (b.out == outStart[i])
-                        return i;
+                return b.out;
         return SIZE_MAX;
     };
-    for (std::size_t i = 0; i < f.coders.size(); ++i) {
-        if (i == mainCoder)
-            continue;
-        const Coder &c = f.coders[i];
-        if (c.numIn != 1 || c.numOut != 1 || !isMainMethod(c.method) ||
-            feeder(inStart[i]) != SIZE_MAX)
-            return bad("folder layout");
-    }
+    std::vector<bool> reached(f.coders.size(), false);
+    auto reach = [&](std::size_t c) {
+        const bool first = !reached[c];
+        reached[c] = true;
+        return first;
+    };
+    // True when in stream `in` is read through a main coder over a packed
+    // stream, or (with `filterOk`) through a filter over such a coder.
+    auto fedByMain = [&](std::uint32_t in, bool filterOk) {
+        std::size_t c = feeder(in);
+        FilterKind kind;
+        if (c != SIZE_MAX && filterOk && filterKindOf(f.coders[c].method, kind)) {
+            if (!reach(c))
+                return false;
+            c = feeder(inStart[c]);
+        }
+        return c != SIZE_MAX && reach(c) && isMainMethod(f.coders[c].method) &&
+               feeder(inStart[c]) == SIZE_MAX;
+    };
+    const Coder &top = f.coders[mainCoder];
+    reach(mainCoder);
     FilterKind kind;
-    if (f.coders.size() == 1) {
-        if (top.numIn != 1 || top.numOut != 1 || !isMainMethod(top.method))
-            return bad("folder layout");
-    } else if (f.coders.size() == 2) {
-        if (top.numIn != 1 || top.numOut != 1 || !filterKindOf(top.method, kind) ||
-            feeder(inStart[mainCoder]) == SIZE_MAX)
-            return bad("folder layout");
-    } else if (f.coders.size() == 4) {
-        // BCJ2 reads main, call and jump from the three main coders and its
-        // range coder stream as it is packed.
-        if (top.method != kBcj2 || top.numIn != 4 || top.numOut != 1)
-            return bad("folder layout");
-        for (std::uint32_t j = 0; j < 3; ++j)
-            if (feeder(inStart[mainCoder] + j) == SIZE_MAX)
-                return bad("folder layout");
-        if (feeder(inStart[mainCoder] + 3) != SIZE_MAX)
-            return bad("folder layout");
+    if (isMainMethod(top.method)) {
+        if (f.coders.size() != 1)
+            return bad();
+    } else if (filterKindOf(top.method, kind)) {
+        if (!fedByMain(inStart[mainCoder], false))
+            return bad();
     } else {
-        return bad("folder layout");
+        // BCJ2: main, call, jump and range coder streams.
+        for (std::uint32_t j = 0; j < 4; ++j) {
+            const std::uint32_t in = inStart[mainCoder] + j;
+            if (feeder(in) != SIZE_MAX && !fedByMain(in, true))
+                return bad();
+        }
     }
+    if (std::find(reached.begin(), reached.end(), false) != reached.end())
+        return bad();
     // Properties and sizes of each coder.
     std::uint32_t outIndex = 0;
     for (const auto &c : f.coders) {
@@ -734,11 +796,20 @@ Error Archive::State::checkFolder(const Folder &f, std::uint64_t where)
             return Error(ErrorKind::Malformed, where, "coder properties");
         }
     }
-    if (f.coders.size() == 4) {
+    if (top.method == kBcj2) {
         // Every byte of main, call and jump ends up in the BCJ2 output.
         std::uint64_t inputs = 0;
         for (std::uint32_t j = 0; j < 3; ++j) {
-            const std::uint64_t size = f.unpackSizes[outStart[feeder(inStart[mainCoder] + j)]];
+            const std::uint32_t in = inStart[mainCoder] + j;
+            const std::size_t c = feeder(in);
+            std::uint64_t size = 0;
+            if (c != SIZE_MAX) {
+                size = f.unpackSizes[c];
+            } else {
+                const auto pos = static_cast<std::size_t>(
+                    std::find(f.packed.begin(), f.packed.end(), in) - f.packed.begin());
+                size = packSizes[f.firstPack + pos];
+            }
             if (size > f.unpackSize() - inputs)
                 return Error(ErrorKind::Malformed, where, "BCJ2 stream sizes");
             inputs += size;
@@ -839,7 +910,7 @@ Error Archive::State::placePacks(StreamsInfo &s, std::uint64_t packLimit, std::u
         if (f.packed.size() > s.packSizes.size() - next)
             return Error(ErrorKind::Malformed, where, "more folders than packed streams");
         next += f.packed.size();
-        Error e = checkFolder(f, where);
+        Error e = checkFolder(f, s.packSizes, where);
         if (e.failed())
             return e;
         if (f.coders.size() == 1 && f.coders[0].method == kCopy &&
@@ -892,21 +963,37 @@ Error Archive::State::decodeHeader(ByteReader &r, std::vector<std::uint8_t> &out
     return e;
 }
 
+namespace {
+
+// Times or attributes of the files that have them, in file order, with the
+// bits telling which files those are.
+struct FileValues
+{
+    bool present = false;
+    bool all = false;
+    std::vector<bool> defined;
+    std::vector<std::uint64_t> values;
+    bool has(std::size_t i) const { return present && (all || (i < defined.size() && defined[i])); }
+};
+
+} // namespace
+
 Error Archive::State::parseFiles(HeaderParser &p)
 {
     ByteReader &r = p.r;
+    // A file takes four bytes at least: a name of one character and its
+    // terminator.
     std::uint64_t numFiles = 0;
-    Error e = p.count(numFiles, r.remaining() / 2, "number of files");
+    Error e = p.count(numFiles, r.remaining() / 4, "number of files");
     if (e.failed())
         return e;
     const auto n = static_cast<std::size_t>(numFiles);
-    std::vector<bool> emptyStream(n, false), emptyFile, anti;
-    std::vector<std::string> names;
-    std::vector<bool> hasMTime(n, false), hasAttr(n, false);
-    std::vector<std::uint64_t> mtimes(n, 0);
-    std::vector<std::uint32_t> attrs(n, 0);
+    // Every container below grows with the bytes read, not with n.
+    std::vector<bool> emptyStream, emptyFile, anti;
+    FileValues mtimes, attrs;
     std::size_t numEmpty = 0;
     std::set<std::uint64_t> seen;
+    entries.clear();
     for (;;) {
         std::uint64_t type = 0, size = 0;
         if (!p.number(type))
@@ -949,38 +1036,54 @@ Error Archive::State::parseFiles(HeaderParser &p)
                 return q.truncated("names");
             if (external)
                 return q.error(ErrorKind::Unsupported, "external names");
-            names.reserve(n);
+            // Each name becomes an entry as soon as it is read.
             std::u16string name;
-            while (names.size() < n) {
+            while (entries.size() < n) {
                 std::uint16_t c = 0;
                 if (!sub.u16le(c))
                     return q.truncated("names");
-                if (c == 0) {
-                    names.push_back(utf16ToUtf8(name));
-                    name.clear();
-                } else {
+                if (c != 0) {
                     name.push_back(static_cast<char16_t>(c));
+                    continue;
                 }
+                const std::string stored = utf16ToUtf8(name);
+                name.clear();
+                entries.emplace_back();
+                if (!mapEntryName(stored, options.mapping, entries.back().path))
+                    return Error(ErrorKind::Malformed, sub.absolutePos(),
+                                 "unsafe file name \"" + stored + "\"");
             }
             break;
         }
         case kMTime:
         case kWinAttributes: {
-            std::vector<bool> defined;
-            if ((e = q.definedBits(n, defined, "file times or attributes")).failed())
+            FileValues &v = type == kMTime ? mtimes : attrs;
+            const std::uint64_t itemSize = type == kMTime ? 8 : 4;
+            // Bits, the external byte, values: without the last byte, what
+            // follows the bits is as long as the values.
+            if (sub.remaining() == 0)
+                return q.truncated("file times or attributes");
+            ByteReader body = sub.sub(0, sub.size() - 1);
+            HeaderParser b(body, "files: ");
+            if ((e = b.definedBits(n, itemSize, v.all, v.defined, "file times or attributes"))
+                    .failed())
                 return e;
+            sub.skip(body.pos());
             std::uint8_t external = 0;
             if (!sub.u8(external))
                 return q.truncated("file times or attributes");
             if (external)
                 return q.error(ErrorKind::Unsupported, "external file data");
+            v.present = true;
             for (std::size_t i = 0; i < n; ++i) {
-                if (!defined[i])
+                if (!v.has(i))
                     continue;
-                bool ok = type == kMTime ? sub.u64le(mtimes[i]) : sub.u32le(attrs[i]);
+                std::uint64_t value = 0;
+                std::uint32_t value32 = 0;
+                const bool ok = type == kMTime ? sub.u64le(value) : sub.u32le(value32);
                 if (!ok)
                     return q.truncated("file times or attributes");
-                (type == kMTime ? hasMTime : hasAttr)[i] = true;
+                v.values.push_back(type == kMTime ? value : value32);
             }
             break;
         }
@@ -988,8 +1091,10 @@ Error Archive::State::parseFiles(HeaderParser &p)
             break; // other times, start positions, padding
         }
     }
-    if (n && names.size() != n)
+    if (entries.size() != n)
         return p.malformed("file names missing");
+    if (emptyStream.empty())
+        emptyStream.assign(n, false);
     if (emptyFile.empty())
         emptyFile.assign(numEmpty, false);
     if (emptyFile.size() != numEmpty || (!anti.empty() && anti.size() != numEmpty))
@@ -999,19 +1104,21 @@ Error Archive::State::parseFiles(HeaderParser &p)
     std::size_t folder = 0;
     std::uint64_t inFolder = 0;
     std::uint64_t substream = 0;
-    entries.resize(n);
-    records.resize(n);
-    std::size_t emptyIndex = 0;
+    records.clear();
+    records.reserve(n);
+    std::size_t emptyIndex = 0, mtimeIndex = 0, attrIndex = 0;
     for (std::size_t i = 0; i < n; ++i) {
         Entry &entry = entries[i];
-        FileRecord &record = records[i];
-        if (!mapEntryName(names[i], options.mapping, entry.path))
-            return Error(ErrorKind::Malformed, r.absolutePos(),
-                         "unsafe file name \"" + names[i] + "\"");
-        entry.hasAttributes = hasAttr[i];
-        entry.attributes = attrs[i];
-        entry.hasModificationTime = hasMTime[i];
-        entry.modificationTime = mtimes[i];
+        records.emplace_back();
+        FileRecord &record = records.back();
+        if (attrs.has(i)) {
+            entry.hasAttributes = true;
+            entry.attributes = static_cast<std::uint32_t>(attrs.values[attrIndex++]);
+        }
+        if (mtimes.has(i)) {
+            entry.hasModificationTime = true;
+            entry.modificationTime = mtimes.values[mtimeIndex++];
+        }
         if (emptyStream[i]) {
             const bool isFile = emptyFile[emptyIndex++];
             entry.isDirectory = !isFile;
@@ -1027,9 +1134,9 @@ Error Archive::State::parseFiles(HeaderParser &p)
         record.hasStream = true;
         record.folder = folder;
         record.substream = substream;
-        entry.size = streams.subSizes[static_cast<std::size_t>(substream)];
-        entry.hasCrc = streams.subHasCrc[static_cast<std::size_t>(substream)];
-        entry.crc = streams.subCrcs[static_cast<std::size_t>(substream)];
+        const auto k = static_cast<std::size_t>(substream);
+        entry.size = streams.subSizes[k];
+        entry.hasCrc = streams.subCrc(k, entry.crc);
         if (totalSize > UINT64_MAX - entry.size)
             return p.malformed("total size");
         totalSize += entry.size;
@@ -1103,14 +1210,34 @@ std::uint64_t Archive::archiveEnd() const
     return m_state->end;
 }
 
+// No exception leaves the reader: running out of memory is an error value.
 Error Archive::open(Input &input, std::uint64_t offset, const Options &options)
 {
-    State &s = *m_state;
-    s = State();
-    s.input = &input;
-    s.options = options;
+    try {
+        *m_state = State();
+        return m_state->open(input, offset, options);
+    } catch (const std::bad_alloc &) {
+        *m_state = State();
+        return Error(ErrorKind::LimitExceeded, offset, "out of memory");
+    }
+}
+
+Error Archive::extract(Sink &sink)
+{
+    try {
+        return m_state->extract(sink);
+    } catch (const std::bad_alloc &) {
+        return Error(ErrorKind::LimitExceeded, 0, "out of memory");
+    }
+}
+
+Error Archive::State::open(Input &source, std::uint64_t offset, const Options &opts)
+{
+    State &s = *this;
+    s.input = &source;
+    s.options = opts;
     s.start = offset;
-    InputReader in{input};
+    InputReader in{source};
     std::uint8_t startHeader[kStartHeaderSize];
     Error e = in.read(offset, startHeader, sizeof startHeader);
     if (e.failed())
@@ -1130,7 +1257,7 @@ Error Archive::open(Input &input, std::uint64_t offset, const Options &options)
     if (crc32(startHeader + 12, 20) != startCrc)
         return Error(ErrorKind::CrcMismatch, offset + 8, "start header CRC");
     const std::uint64_t available =
-        input.size() - std::min(input.size(), offset + kStartHeaderSize);
+        source.size() - std::min(source.size(), offset + kStartHeaderSize);
     if (nextOffset > available || nextSize > available - nextOffset)
         return Error(ErrorKind::Truncated, offset + 12,
                      "archive shorter than its start header says");
@@ -1170,9 +1297,9 @@ Error Archive::open(Input &input, std::uint64_t offset, const Options &options)
     return {};
 }
 
-Error Archive::extract(Sink &sink)
+Error Archive::State::extract(Sink &sink)
 {
-    State &s = *m_state;
+    State &s = *this;
     if (!s.opened)
         return Error(ErrorKind::Malformed, 0, "no archive open");
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kChunk]);

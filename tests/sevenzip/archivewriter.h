@@ -164,4 +164,34 @@ inline std::string copyArchive(const std::vector<File> &files)
     return wrap(packed, h);
 }
 
+// A PE32+ image of 4 KiB of headers and one 512-byte section: its image ends
+// at 0x1200. `slack` is written into the headers after the section table
+// (at 0x200, at most 3.5 KiB), where the loader never looks.
+inline std::string minimalPe(const std::string &slack = {})
+{
+    std::string pe(0x1200, '\0');
+    auto put = [&pe](std::size_t at, std::uint64_t value, int bytes) {
+        pe.replace(at, static_cast<std::size_t>(bytes), le(value, bytes));
+    };
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    put(0x3C, 0x40, 4);
+    pe.replace(0x40, 4, std::string("PE\0\0", 4));
+    put(0x44, 0x8664, 2);      // machine
+    put(0x46, 1, 2);           // sections
+    put(0x54, 0xF0, 2);        // optional header size
+    put(0x58, 0x20B, 2);       // PE32+
+    put(0x58 + 60, 0x1000, 4); // size of headers
+    const std::size_t section = 0x58 + 0xF0;
+    pe.replace(section, 5, ".text");
+    put(section + 8, 0x200, 4);   // virtual size
+    put(section + 12, 0x1000, 4); // virtual address
+    put(section + 16, 0x200, 4);  // raw size
+    put(section + 20, 0x1000, 4); // raw offset
+    for (std::size_t i = 0x1000; i < 0x1200; ++i)
+        pe[i] = '\xC3';
+    pe.replace(0x200, slack.size(), slack);
+    return pe;
+}
+
 } // namespace archivewriter

@@ -1,11 +1,13 @@
 // Bad input: every case is refused with a clear error, nothing is written
 // outside the extraction root, and quillon-unpack leaves nothing behind.
 #include "archivewriter.h"
+#include "lzmaheader.h"
 #include "sevenzip.h"
 #include "testfiles.h"
 #include "testinput.h"
 
 #include <QtTest>
+#include <sys/resource.h>
 
 using namespace quillon;
 using namespace quillon::sevenzip;
@@ -94,9 +96,12 @@ void TestBadInput::refused_data()
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<int>("kind"); // -1: any failure
     QTest::addColumn<QString>("text");
+    QTest::addColumn<qulonglong>("headerSize"); // decoded; 0: no larger than the archive
     const int any = -1;
-    auto row = [](const QString &tag, const std::string &data, int kind, const char *text = "") {
-        QTest::newRow(qPrintable(tag)) << bytes(data) << kind << QString::fromUtf8(text);
+    auto row = [](const QString &tag, const std::string &data, int kind, const char *text = "",
+                  std::uint64_t headerSize = 0) {
+        QTest::newRow(qPrintable(tag))
+            << bytes(data) << kind << QString::fromUtf8(text) << qulonglong(headerSize);
     };
 
     // Damage to a real archive.
@@ -143,6 +148,50 @@ void TestBadInput::refused_data()
             int(ErrorKind::Malformed));
     }
     {
+        // A few KiB of archive whose encoded header decodes to 8 MiB, mostly
+        // zeros, after declaring as many records as the bytes could hold.
+        const std::size_t big = std::size_t(8) << 20;
+        auto encoded = [big](std::string h) {
+            h.resize(big, '\0');
+            return lzmaHeaderArchive(h);
+        };
+        const std::uint64_t n = big / 5;
+        row("encoded header: folders at two bytes each",
+            encoded("\x01\x04\x07\x0B" + num(big / 2 - 16) + '\x00'), int(ErrorKind::LimitExceeded),
+            "number of folders", big);
+        row("encoded header: folders without packed streams",
+            encoded("\x01\x04\x07\x0B" + num(n) + '\x00'), int(ErrorKind::Malformed),
+            "more folders than packed streams", big);
+        row("encoded header: empty packed streams and empty folders",
+            encoded("\x01\x04\x06" + num(0) + num(n) + '\x09' + std::string(n, '\0') + '\x00' +
+                    "\x07\x0B" + num(n) + '\x00'),
+            int(ErrorKind::Malformed), "folder without coders", big);
+        row("encoded header: files at two bytes each",
+            encoded("\x01\x05" + num(big / 2 - 16) + '\x11' + num(big - 32) + '\x00'),
+            int(ErrorKind::LimitExceeded), "number of files", big);
+        row("encoded header: files with empty names",
+            encoded("\x01\x05" + num(big / 4 - 16) + '\x11' + num(big - 32) + '\x00'),
+            int(ErrorKind::Malformed), "unsafe file name", big);
+        row("encoded header: files with all times",
+            encoded("\x01\x05" + num(big / 4 - 16) + '\x14' + num(big - 32) + '\x01'),
+            int(ErrorKind::Truncated), "times", big);
+        row("encoded header: substreams at a byte each",
+            encoded(std::string("\x01\x04\x06\x00\x01\x09\x04\x00\x07\x0B\x01\x00\x01\x01\x00"
+                                "\x0C\x04\x00\x08\x0D",
+                                20) +
+                    num(big - 64) + '\x09'),
+            int(ErrorKind::LimitExceeded), "number of substreams", big);
+        row("encoded header: empty substreams",
+            encoded(std::string("\x01\x04\x06\x00\x01\x09\x04\x00\x07\x0B\x01\x00\x01\x01\x00"
+                                "\x0C\x04\x00\x08\x0D",
+                                20) +
+                    num(big / 5 - 64) + '\x09'),
+            int(ErrorKind::Malformed), "streams without files", big);
+        row("encoded header: all packed stream CRCs",
+            encoded("\x01\x04\x06" + num(0) + num(big / 2) + '\x0A' + '\x01'),
+            int(ErrorKind::Truncated), "digests", big);
+    }
+    {
         std::string h = "\x01\x04\x06" + num(0) + num(1) + '\x09' + num(std::uint64_t(1) << 62) +
                         '\x00' + '\x00';
         row("pack size huge", wrap("abcd", h), int(ErrorKind::Malformed));
@@ -162,7 +211,7 @@ void TestBadInput::refused_data()
     row("LZMA2 bad property",
         folderArchive("abcd", num(1) + std::string("\x21\x21\x01\x29", 4), num(4)),
         int(ErrorKind::Malformed));
-    row("five coders", folderArchive("abcd", num(5), ""), int(ErrorKind::LimitExceeded));
+    row("ten coders", folderArchive("abcd", num(10), ""), int(ErrorKind::LimitExceeded));
     {
         // Delta over BCJ over LZMA: three coders, a chain 7-Zip never writes.
         std::string coders = num(3) + "\x01\x04" + "\x21\x03\x01\x03" +
@@ -181,13 +230,34 @@ void TestBadInput::refused_data()
         row("BCJ2 stream sizes",
             folderArchive("abcd", coders, num(100) + num(100) + num(100) + num(150), 4),
             int(ErrorKind::Malformed), "BCJ2");
-        // The same with the range coder stream fed by a coder instead of packed.
-        std::string bad =
-            num(4) + lzma + lzma + lzma + std::string("\x14\x03\x03\x01\x1B", 5) + num(4) + num(1);
-        bad += num(6) + num(0) + num(4) + num(1) + num(3) + num(2);
-        bad += num(2) + num(5) + num(1) + num(0);
-        row("BCJ2 layout", folderArchive("abcd", bad, num(1) + num(1) + num(1) + num(9), 4),
-            int(ErrorKind::Unsupported), "folder layout");
+        // Layouts over coders we have that we still do not decode, named as BCJ2's.
+        const std::string bcj2 = std::string("\x14\x03\x03\x01\x1B", 5) + num(4) + num(1);
+        const std::string copy("\x01\x00", 2), x86("\x01\x04", 2), delta("\x21\x03\x01\x00", 4);
+        auto packedIn = [](std::initializer_list<int> ins) {
+            std::string out;
+            for (int in : ins)
+                out += num(std::uint64_t(in));
+            return out;
+        };
+        row("BCJ2 over BCJ2",
+            folderArchive("abcdefg",
+                          num(2) + bcj2 + bcj2 + num(0) + num(1) + packedIn({1, 2, 3, 4, 5, 6, 7}),
+                          num(9) + num(9), 7),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
+        row("BCJ2 main stream through a filter over a packed stream",
+            folderArchive("abcd", num(2) + bcj2 + x86 + num(0) + num(1) + packedIn({1, 2, 3, 4}),
+                          num(9) + num(1), 4),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
+        row("BCJ2 main stream three coders deep",
+            folderArchive("abcd",
+                          num(4) + bcj2 + x86 + delta + copy + num(0) + num(1) + num(4) + num(2) +
+                              num(5) + num(3) + packedIn({1, 2, 3, 6}),
+                          num(9) + num(1) + num(1) + num(1), 4),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
+        row("BCJ2 range coder stream fed by BCJ2's own output",
+            folderArchive("abcd", num(2) + bcj2 + copy + num(3) + num(0) + packedIn({0, 1, 2, 4}),
+                          num(9) + num(1), 4),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
     }
     {
         std::string names = std::string(1, '\0') + utf16z("a");
@@ -247,6 +317,7 @@ void TestBadInput::refused()
     QFETCH(QByteArray, archive);
     QFETCH(int, kind);
     QFETCH(QString, text);
+    QFETCH(qulonglong, headerSize);
 
     // The reader itself.
     MemoryInput input(archive.toStdString());
@@ -271,13 +342,23 @@ void TestBadInput::refused()
     file.write(archive);
     file.close();
     QDir().mkpath(work.filePath("root"));
+    // Within 64 MiB + 4 x the decoded header of address space.
+    const std::uint64_t limit =
+        (std::uint64_t(64) << 20) + 4 * std::max<std::uint64_t>(headerSize, archive.size());
     QProcess unpack;
+    unpack.setChildProcessModifier([limit] {
+        const rlimit rl{limit, limit};
+        ::setrlimit(RLIMIT_AS, &rl);
+    });
     unpack.start(SEVENZIP_UNPACK, {"x", file.fileName(), work.filePath("root/out")});
     QVERIFY(unpack.waitForFinished(60000));
     QCOMPARE(unpack.exitStatus(), QProcess::NormalExit);
     QCOMPARE(unpack.exitCode(), 1);
     const QByteArray err = unpack.readAllStandardError();
     QVERIFY2(err.startsWith("quillon-unpack: ") && err.count('\n') == 1, err.constData());
+    if (headerSize)
+        qInfo("refused within an address space of %llu MiB",
+              static_cast<unsigned long long>(limit >> 20));
     QCOMPARE(listTree(work.path()), QStringList({"a.7z", "root/"}));
     QVERIFY(!QFile::exists("/tmp/quillon-evil.txt"));
 }

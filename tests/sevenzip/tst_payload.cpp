@@ -41,6 +41,8 @@ private slots:
     void locate_data();
     void locate();
     void archiveBehindBlock();
+    void modulePayload_data();
+    void modulePayload();
     void moduleDoesNotHoldMarker();
 };
 
@@ -135,6 +137,39 @@ void TestPayload::archiveBehindBlock()
     CollectSink sink;
     QVERIFY(reader.extract(sink).ok());
     QCOMPARE(sink.contents.at(0), std::string("program bytes"));
+}
+
+void TestPayload::modulePayload_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<qulonglong>("configOffset");
+    QTest::addColumn<QString>("executeFile");
+    const std::string real = block(standardBody());
+    const std::string decoy = block("ExecuteFile=\"decoy.exe\"\n") +
+                              archivewriter::copyArchive({{"decoy.exe", "decoy", false, false}});
+    const std::string pe = archivewriter::minimalPe();
+    QTest::newRow("behind a PE image")
+        << QByteArray::fromStdString(pe + real) << qulonglong(pe.size()) << "app.exe";
+    QTest::newRow("decoy in the PE header slack")
+        << QByteArray::fromStdString(archivewriter::minimalPe(decoy) + real)
+        << qulonglong(pe.size()) << "app.exe";
+    // Not an image we can walk: the search starts at the beginning.
+    QTest::newRow("MZ without a PE header")
+        << QByteArray::fromStdString(prefix(3000) + real) << qulonglong(3000) << "app.exe";
+}
+
+// The one locator the module, quillon-unpack and the fuzzer share.
+void TestPayload::modulePayload()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(qulonglong, configOffset);
+    QFETCH(QString, executeFile);
+    MemoryInput input(file.toStdString());
+    Payload payload;
+    const Error error = locateModulePayload(input, payload);
+    QVERIFY2(error.ok(), error.message().c_str());
+    QCOMPARE(payload.configOffset, configOffset);
+    QCOMPARE(QString::fromStdString(payload.config.executeFile), executeFile);
 }
 
 // The reader library must not carry the first line as one piece, or a module

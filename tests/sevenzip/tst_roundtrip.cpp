@@ -1,6 +1,9 @@
 // Archives made by the real 7zz, extracted by quillon-unpack, compared with
 // the tree they were made from.
+#include "archivewriter.h"
+#include "sevenzip.h"
 #include "testfiles.h"
+#include "testinput.h"
 
 #include <QtTest>
 
@@ -38,6 +41,28 @@ QByteArray mixedText(int size)
     return out;
 }
 
+// One file in one folder of the given coders (their bytes, bind pairs and
+// packed stream indices as the header holds them) over `packs`.
+std::string layoutArchive(const std::vector<std::string> &packs, const std::string &folder,
+                          const std::vector<std::uint64_t> &unpackSizes, const std::string &content)
+{
+    using namespace archivewriter;
+    std::string packed, h = "\x01\x04\x06" + num(0) + num(packs.size()) + '\x09';
+    for (const auto &p : packs) {
+        packed += p;
+        h += num(p.size());
+    }
+    h += '\x00';
+    h += std::string("\x07\x0B", 2) + num(1) + '\x00' + folder + '\x0C';
+    for (auto size : unpackSizes)
+        h += num(size);
+    h += '\x00';
+    h += std::string("\x08\x0A\x01", 3) + le(crc(content), 4) + '\x00' + '\x00';
+    const std::string names = std::string(1, '\0') + utf16z("f.bin");
+    h += '\x05' + num(1) + '\x11' + num(names.size()) + names + '\x00' + '\x00';
+    return wrap(packed, h);
+}
+
 QStringList methodNames(const QString &listing)
 {
     QStringList names;
@@ -60,6 +85,8 @@ private slots:
     void initTestCase();
     void roundTrip_data();
     void roundTrip();
+    void handMadeLayouts_data();
+    void handMadeLayouts();
 
 private:
     QTemporaryDir m_dir;
@@ -131,6 +158,27 @@ void TestRoundTrip::roundTrip_data()
         << QStringList{"-m0=BCJ2", "-m1=LZMA2:d=1m", "-m2=LZMA:d=64k", "-m3=LZMA:d=64k",
                        "-mb0:1",   "-mb0s1:2",       "-mb0s2:3"}
         << QStringList{"BCJ2", "LZMA2", "LZMA"};
+    // BCJ2 layouts other than the default one.
+    QTest::newRow("BCJ2 over Copy") << QStringList{"-m0=BCJ2", "-m1=Copy", "-m2=Copy", "-m3=Copy",
+                                                   "-mb0:1",   "-mb0s1:2", "-mb0s2:3"}
+                                    << QStringList{"BCJ2", "Copy"};
+    QTest::newRow("BCJ2 over LZMA, call and jump stored")
+        << QStringList{"-m0=BCJ2", "-m1=LZMA:d=1m", "-mb0:1"} << QStringList{"BCJ2", "LZMA"};
+    QTest::newRow("BCJ2 alone") << QStringList{"-m0=BCJ2"} << QStringList{"BCJ2"};
+    QTest::newRow("BCJ2 range coder stream through LZMA")
+        << QStringList{"-m0=BCJ2", "-m1=LZMA:d=1m", "-m2=LZMA:d=64k", "-mb0:1", "-mb0s3:2"}
+        << QStringList{"BCJ2", "LZMA"};
+    QTest::newRow("BCJ2 every stream through LZMA")
+        << QStringList{"-m0=BCJ2",       "-m1=LZMA:d=1m",  "-m2=LZMA:d=64k",
+                       "-m3=LZMA:d=64k", "-m4=LZMA:d=64k", "-mb0:1",
+                       "-mb0s1:2",       "-mb0s2:3",       "-mb0s3:4"}
+        << QStringList{"BCJ2", "LZMA"};
+    QTest::newRow("BCJ2 over Delta over LZMA2")
+        << QStringList{"-m0=BCJ2", "-m1=Delta:4", "-m2=LZMA2:d=1m", "-mb0:1", "-mb1:2"}
+        << QStringList{"BCJ2", "Delta", "LZMA2"};
+    QTest::newRow("BCJ2 after its LZMA in coder order")
+        << QStringList{"-m0=LZMA:d=1m", "-m1=BCJ2", "-m2=LZMA:d=64k", "-mb1:0", "-mb1s1:2"}
+        << QStringList{"BCJ2", "LZMA"};
     QTest::newRow("solid off") << QStringList{"-mx=5", "-m0=LZMA2", "-ms=off"}
                                << QStringList{"LZMA2"};
     QTest::newRow("header not compressed")
@@ -179,6 +227,59 @@ void TestRoundTrip::roundTrip()
                  QFileInfo(a).lastModified().toMSecsSinceEpoch());
     }
     QVERIFY(QFileInfo(out + "/bin/quillon-unpack").isExecutable());
+}
+
+// Coder and bind orders 7zz does not write. Main stream without branch
+// opcodes, so BCJ2 passes it through and never reads call, jump or more
+// than the five starting bytes of the range coder stream.
+void TestRoundTrip::handMadeLayouts_data()
+{
+    using archivewriter::num;
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<QByteArray>("content");
+    const std::string text = mixedText(3000).toStdString();
+    std::string plain;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x80 && c != 0x0F)
+            plain += c;
+    const std::string rc(5, '\0');
+    const std::string bcj2 = std::string("\x14\x03\x03\x01\x1B", 5) + num(4) + num(1);
+    const std::string copy("\x01\x00", 2);
+    const std::uint64_t n = plain.size();
+    auto row = [&](const char *tag, const std::string &archive) {
+        QTest::newRow(tag) << QByteArray::fromStdString(archive)
+                           << QByteArray::fromStdString(plain);
+    };
+    // Coders: Copy, Copy, Copy, BCJ2 (in streams 3-6); packed: rc, jump, call, main.
+    row("BCJ2 last, packed streams reversed",
+        layoutArchive({rc, "", "", plain},
+                      num(4) + copy + copy + copy + bcj2 + num(3) + num(0) + num(4) + num(1) +
+                          num(5) + num(2) + num(6) + num(2) + num(1) + num(0),
+                      {n, 0, 0, n}, plain));
+    // Coders: Copy, BCJ2 (in 1-4), Copy; range coder through coder 2, bind pairs out of order.
+    row("BCJ2 between its coders",
+        layoutArchive({plain, "", "", rc},
+                      num(3) + copy + bcj2 + copy + num(4) + num(2) + num(1) + num(0) + num(0) +
+                          num(2) + num(3) + num(5),
+                      {n, n, 5}, plain));
+    // Coders: BCJ2 only, every stream packed, in the order call, main, rc, jump.
+    row("BCJ2 alone, packed streams shuffled",
+        layoutArchive({"", plain, rc, ""}, num(1) + bcj2 + num(1) + num(0) + num(3) + num(2), {n},
+                      plain));
+}
+
+void TestRoundTrip::handMadeLayouts()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(QByteArray, content);
+    MemoryInput input(archive.toStdString());
+    quillon::sevenzip::Archive reader;
+    quillon::Error error = reader.open(input);
+    QVERIFY2(error.ok(), error.message().c_str());
+    CollectSink sink;
+    error = reader.extract(sink);
+    QVERIFY2(error.ok(), error.message().c_str());
+    QCOMPARE(sink.contents, std::vector<std::string>{content.toStdString()});
 }
 
 QTEST_GUILESS_MAIN(TestRoundTrip)

@@ -41,9 +41,12 @@ class TestUnpack : public QObject
     Q_OBJECT
 private slots:
     void quillonOutput();
+    void decoyInImageHeaders();
     void links_data();
     void links();
     void overwritesRegularFiles();
+    void existingFiles_data();
+    void existingFiles();
     void usage_data();
     void usage();
 };
@@ -74,6 +77,31 @@ void TestUnpack::quillonOutput()
     Run bad = unpack({"l", path});
     QCOMPARE(bad.exitCode, 1);
     QVERIFY(bad.err.contains("configuration block"));
+}
+
+// A block and an archive hidden in the slack of the PE headers: quillon-unpack
+// reads what the module runs, the payload after the image.
+void TestUnpack::decoyInImageHeaders()
+{
+    QTemporaryDir dir;
+    auto block = [](const char *exe) {
+        return std::string(";!@Install") + "@!UTF-8!\nTitle=\"app\"\nExecuteFile=\"" + exe +
+               "\"\n;!@Install" + "End@!\n";
+    };
+    const std::string decoy =
+        block("harmless.txt") + copyArchive({{"harmless.txt", "nothing to see", false, false}});
+    const std::string output = minimalPe(decoy) + block("app.exe") + copyArchive(kFiles);
+    const QString path = dir.filePath("app.exe");
+    QVERIFY(writeFile(path, QByteArray::fromStdString(output)));
+
+    Run list = unpack({"l", path});
+    QCOMPARE(list.exitCode, 0);
+    QVERIFY2(list.out.contains("app.exe") && list.out.contains("dir/x.txt") &&
+                 !list.out.contains("harmless.txt"),
+             list.out.constData());
+    Run x = unpack({"x", path, dir.filePath("out")});
+    QVERIFY2(x.exitCode == 0, x.err.constData());
+    QCOMPARE(listTree(dir.filePath("out")), QStringList({"app.exe", "dir/", "dir/x.txt"}));
 }
 
 void TestUnpack::links_data()
@@ -123,6 +151,52 @@ void TestUnpack::overwritesRegularFiles()
     QVERIFY2(x.exitCode == 0, x.err.constData());
     QCOMPARE(readFile(root + "/app.exe"), QByteArray("main program"));
     QCOMPARE(readFile(root + "/mine.txt"), QByteArray("not in the archive"));
+}
+
+void TestUnpack::existingFiles_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("content"); // of app.exe afterwards
+    QTest::addColumn<QStringList>("tree");   // of the root afterwards
+    auto row = [](const char *tag, const std::vector<File> &files, int exitCode,
+                  const char *content, const QStringList &tree) {
+        QTest::newRow(tag) << QByteArray::fromStdString(copyArchive(files)) << exitCode
+                           << QByteArray(content) << tree;
+    };
+    const QStringList before{"app.exe", "mine.txt"};
+    row("checked file replaces it", {{"app.exe", "new", false, false}}, 0, "new", before);
+    row("bad CRC leaves it", {{"app.exe", "new content, shorter", false, true}}, 1,
+        "old content that is longer", before);
+    row("bad CRC after a new file",
+        {{"new.txt", "fresh", false, false}, {"app.exe", "x", false, true}}, 1,
+        "old content that is longer", before);
+    row("bad CRC after replacing it",
+        {{"app.exe", "new", false, false}, {"other.txt", "bad", false, true}}, 1, "new", before);
+    row("new file beside it", {{"new.txt", "fresh", false, false}}, 0, "old content that is longer",
+        before + QStringList{"new.txt"});
+}
+
+// A file that was there is replaced by a checked file or left as it was;
+// nothing of a failed run stays behind, temporary files included.
+void TestUnpack::existingFiles()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, tree);
+    QTemporaryDir dir;
+    const QString root = dir.filePath("root");
+    QVERIFY(writeFile(root + "/app.exe", "old content that is longer"));
+    QVERIFY(writeFile(root + "/mine.txt", "not in the archive"));
+    const QString path = dir.filePath("a.7z");
+    QVERIFY(writeFile(path, archive));
+    Run x = unpack({"x", path, root});
+    QVERIFY2(x.exitCode == exitCode, x.err.constData());
+    QCOMPARE(readFile(root + "/app.exe"), content);
+    QCOMPARE(readFile(root + "/mine.txt"), QByteArray("not in the archive"));
+    tree.sort();
+    QCOMPARE(listTree(root), tree);
 }
 
 void TestUnpack::usage_data()

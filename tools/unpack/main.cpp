@@ -120,11 +120,15 @@ int main(int argc, char **argv)
     if (!input.open(argv[2]))
         return failWith(std::string("cannot open ") + argv[2] + ": " + std::strerror(errno));
 
+    // A module (PE, or ELF for the host launcher) is read as the module reads
+    // itself: the payload after its own image.
     std::uint64_t offset = 0;
-    char magic[2] = {};
-    if (input.size() >= 2 && input.readAt(0, magic, 2) && magic[0] == 'M' && magic[1] == 'Z') {
+    char magic[4] = {};
+    if (input.size() >= 4 && input.readAt(0, magic, 4) &&
+        ((magic[0] == 'M' && magic[1] == 'Z') ||
+         (magic[0] == '\x7F' && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F'))) {
         Payload payload;
-        const Error error = locatePayload(input, 0, payload);
+        const Error error = locateModulePayload(input, payload);
         if (error.failed())
             return failWith("not a Quillon output: " + error.message());
         offset = payload.archiveOffset;

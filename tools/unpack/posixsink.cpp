@@ -54,6 +54,13 @@ void PosixSink::closeFile()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    if (m_parentFd >= 0) {
+        if (!m_temp.empty())
+            ::unlinkat(m_parentFd, m_temp.c_str(), 0);
+        ::close(m_parentFd);
+    }
+    m_parentFd = -1;
+    m_temp.clear();
 }
 
 bool PosixSink::open()
@@ -154,13 +161,28 @@ bool PosixSink::beginFile(const sevenzip::Entry &entry)
             return fail("cannot replace " + entry.path + ": not a regular file");
         }
     }
-    m_fd =
-        ::openat(parent, leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    ::close(parent);
-    if (m_fd < 0)
-        return fail("cannot create " + entry.path + ": " + errnoText());
-    if (!existed)
-        m_created.emplace_back(m_root + "/" + entry.path, false);
+    // ".<name>.quillon-<n>": hidden, and made with O_EXCL, so it never
+    // replaces anything that is there.
+    static unsigned counter = 0;
+    const std::string stem = "." + leaf.substr(0, 200) + ".quillon-" +
+                             std::to_string(static_cast<long>(::getpid())) + "-";
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        const std::string name = stem + std::to_string(counter++);
+        m_fd = ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0666);
+        if (m_fd >= 0)
+            m_temp = name;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (m_fd < 0) {
+        const std::string reason = errnoText();
+        ::close(parent);
+        return fail("cannot create " + entry.path + ": " + reason);
+    }
+    m_parentFd = parent;
+    m_leaf = leaf;
+    m_existed = existed;
     m_current = entry.path;
     return true;
 }
@@ -191,6 +213,16 @@ bool PosixSink::endFile(const sevenzip::Entry &entry)
     if (::close(m_fd) != 0)
         ok = fail("cannot write " + entry.path + ": " + errnoText());
     m_fd = -1;
+    // The CRC was checked: the file takes its place. renameat() replaces the
+    // name itself, never what a link there points to.
+    if (ok && ::renameat(m_parentFd, m_temp.c_str(), m_parentFd, m_leaf.c_str()) != 0)
+        ok = fail("cannot replace " + entry.path + ": " + errnoText());
+    if (ok) {
+        m_temp.clear();
+        if (!m_existed)
+            m_created.emplace_back(m_root + "/" + entry.path, false);
+    }
+    closeFile();
     return ok;
 }
 
