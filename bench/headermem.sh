@@ -52,6 +52,8 @@ shapes = {
     "packs+folders": lambda n: pad(b"\x01\x04\x06\x00" + num(n // 4) + b"\x09" + bytes(n // 4)
                                    + b"\x00\x07\x0b" + num(n // 4) + b"\x00", n),
     "files": lambda n: pad(b"\x01\x05" + num(n // 4 - 16) + b"\x11" + num(n - 32) + b"\x00", n),
+    "names": lambda n: pad(b"\x01\x05" + num(n // 4 - 16) + b"\x11" + num(n // 4 * 4 - 63)
+                           + b"\x00" + b"a\x00\x00\x00" * (n // 4 - 16), n),
     "substreams": lambda n: pad(b"\x01\x04\x06\x00\x01\x09\x04\x00\x07\x0b\x01\x00\x01\x01\x00"
                                 b"\x0c\x04\x00\x08\x0d" + num(n // 5 - 64) + b"\x09", n),
 }

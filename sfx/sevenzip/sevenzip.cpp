@@ -987,6 +987,12 @@ Error Archive::State::parseFiles(HeaderParser &p)
     Error e = p.count(numFiles, r.remaining() / 4, "number of files");
     if (e.failed())
         return e;
+    // Listed, a file costs an entry and a record however few header bytes
+    // declare it: they stay within 32 MiB plus three times the header, so a
+    // small archive cannot ask for gigabytes.
+    constexpr std::uint64_t kEntryBudget = std::uint64_t(32) << 20;
+    if (numFiles > (kEntryBudget + 3 * r.size()) / (sizeof(Entry) + sizeof(FileRecord)))
+        return p.error(ErrorKind::LimitExceeded, "number of files too large for the header");
     const auto n = static_cast<std::size_t>(numFiles);
     // Every container below grows with the bytes read, not with n.
     std::vector<bool> emptyStream, emptyFile, anti;

@@ -54,6 +54,8 @@ seeds = {
     "many-folders": b"\x01\x04\x06\x00" + num(n // 5) + b"\x09" + bytes(n // 5) + b"\x00\x07\x0b"
                     + num(n // 5) + b"\x00",
     "many-files": b"\x01\x05" + num(n // 4 - 16) + b"\x11" + num(n - 32) + b"\x00",
+    "many-names": b"\x01\x05" + num(n // 4 - 16) + b"\x11" + num(1 + 4 * (n // 4 - 16)) + b"\x00"
+                  + b"a\x00\x00\x00" * (n // 4 - 16),
     "many-substreams": b"\x01\x04\x06\x00\x01\x09\x04\x00\x07\x0b\x01\x00\x01\x01\x00\x0c\x04"
                        b"\x00\x08\x0d" + num(n // 5 - 64) + b"\x09",
 }

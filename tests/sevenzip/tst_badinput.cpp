@@ -169,11 +169,20 @@ void TestBadInput::refused_data()
         row("encoded header: files at two bytes each",
             encoded("\x01\x05" + num(big / 2 - 16) + '\x11' + num(big - 32) + '\x00'),
             int(ErrorKind::LimitExceeded), "number of files", big);
+        std::string names;
+        for (std::size_t i = 0; i < big / 4 - 16; ++i)
+            names += utf16z("a");
+        row("encoded header: files with one-character names",
+            encoded("\x01\x05" + num(big / 4 - 16) + '\x11' + num(names.size() + 1) + '\x00' +
+                    names),
+            int(ErrorKind::LimitExceeded), "number of files too large", big);
+        // As many files as the entry budget allows for this header.
+        const std::uint64_t files = big / 32;
         row("encoded header: files with empty names",
-            encoded("\x01\x05" + num(big / 4 - 16) + '\x11' + num(big - 32) + '\x00'),
+            encoded("\x01\x05" + num(files) + '\x11' + num(big - 32) + '\x00'),
             int(ErrorKind::Malformed), "unsafe file name", big);
-        row("encoded header: files with all times",
-            encoded("\x01\x05" + num(big / 4 - 16) + '\x14' + num(big - 32) + '\x01'),
+        row("encoded header: files with all times, half of them present",
+            encoded("\x01\x05" + num(files) + '\x14' + num(files * 4) + '\x01'),
             int(ErrorKind::Truncated), "times", big);
         row("encoded header: substreams at a byte each",
             encoded(std::string("\x01\x04\x06\x00\x01\x09\x04\x00\x07\x0B\x01\x00\x01\x01\x00"
