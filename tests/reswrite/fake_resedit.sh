@@ -14,6 +14,10 @@ scribble)
     echo "fake editor: wrote garbage"
     exit 1
     ;;
+remove)
+    rm -f "$2" "$2.bak"
+    exit 0
+    ;;
 fail-silent)
     exit 3
     ;;

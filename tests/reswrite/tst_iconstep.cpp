@@ -39,6 +39,7 @@ private slots:
     void paths_data();
     void paths();
     void failedReplacementKeepsModuleIcon();
+    void workCopyGoneEndsTheJob();
 
 private:
     Job runJob(const QString &mainProgram, const QString &iconPath);
@@ -208,6 +209,21 @@ void TestIconStep::failedReplacementKeepsModuleIcon()
     QCOMPARE(job.log.at(warning + 1),
              QStringLiteral("版本信息已写入并校验通过：Morvane Portable Application"));
     QCOMPARE(groupImagesOf(readAll(job.output)), m_moduleImages);
+}
+
+void TestIconStep::workCopyGoneEndsTheJob()
+{
+    // The editor takes the work copy and its backup away: the module cannot
+    // be read back.
+    qputenv("RESWRITE_FAKE_MODE", "remove");
+    const Job job =
+        runJob(fixture(QStringLiteral("fixturegui.exe")), fixture(QStringLiteral("new.ico")));
+    QCOMPARE(job.finished, QList<bool>{false});
+    QVERIFY2(job.log.last() == QStringLiteral("错误：无法读取SFX模块"),
+             qPrintable(job.log.join('\n')));
+    QVERIFY(!QFileInfo::exists(job.output));
+    QVERIFY(
+        QFileInfo::exists(QFileInfo(job.output).absolutePath() + QStringLiteral("/../temp.7z")));
 }
 
 QTEST_GUILESS_MAIN(TestIconStep)
