@@ -8,7 +8,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vumo"));
     QApplication::setApplicationName(QStringLiteral("Quillon"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.7.01"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION_TEXT));
     QApplication::setOrganizationDomain(QStringLiteral("morvane.example"));
 
     // A style sheet that cannot be loaded only costs the look: the notice has

@@ -4,7 +4,7 @@
 # UBSan, then runs every test with ctest.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup-deps.sh" build test
+"$root/scripts/setup-deps.sh" build test package
 "$root/scripts/format-check.sh"
 "$root/scripts/build.sh" -DQUILLON_WERROR=ON
 # The Qt-free parts built for Windows with mingw-w64, warnings as errors.

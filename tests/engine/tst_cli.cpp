@@ -63,6 +63,7 @@ private slots:
     void badArguments();
     void packs();
     void keepsArchive();
+    void sameFolderSameBytes();
     void keptArchiveNeverReplacesAFile();
     void terminalBar();
     void failedJobExitsOne();
@@ -88,6 +89,10 @@ QString CliTest::makeSource(const QString &name)
 
 void CliTest::help()
 {
+    const CliRun version = runCli({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.out,
+             QStringLiteral("quillon-cli %1\n").arg(QStringLiteral(QUILLON_VERSION_TEXT)));
     const CliRun run = runCli({QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.startsWith(
@@ -210,6 +215,25 @@ void CliTest::keepsArchive()
     QVERIFY(output.endsWith(quillon::buildSfxConfig(QStringLiteral("app.exe")).toUtf8() +
                             readFile(archive)));
     QVERIFY(workDirsLeft().isEmpty());
+}
+
+void CliTest::sameFolderSameBytes()
+{
+    // Outputs are reproducible: packing the same folder again gives the same
+    // file, byte for byte (the release test checks it with the product's
+    // module, icon and version resource).
+    const QString folder = makeSource(QStringLiteral("repro"));
+    QVERIFY(writeFile(folder + QStringLiteral("/lib/more.txt"), QByteArray(70000, 'm')));
+    QByteArray outputs[2];
+    for (int i = 0; i < 2; ++i) {
+        const QString outputDir = m_dir.filePath(QStringLiteral("repro/out%1").arg(i));
+        const CliRun run = runCli({folder, QStringLiteral("app.exe"), outputDir,
+                                   QStringLiteral("--method"), QStringLiteral("LZMA2")});
+        QCOMPARE(run.exitCode, 0);
+        outputs[i] = readFile(outputDir + QStringLiteral("/app.exe"));
+        QVERIFY(!outputs[i].isEmpty());
+    }
+    QVERIFY(outputs[0] == outputs[1]);
 }
 
 void CliTest::keptArchiveNeverReplacesAFile()

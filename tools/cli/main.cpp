@@ -44,6 +44,7 @@ const char HelpText[] =
     "  --keep-archive     keep the intermediate 7z archive as OUTPUT_DIR/NAME.7z, or\n"
     "                     NAME (1).7z, NAME (2).7z, ... when that name is taken\n"
     "  -h, --help         show this help\n"
+    "  --version          show the program's name and version\n"
     "\n"
     "The job's log goes to stdout, progress to stderr. Exit status: 0 when the\n"
     "output was written, 1 when the job failed, 2 for bad arguments.\n";
@@ -198,13 +199,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption dict(QStringLiteral("dict"), QString(), QStringLiteral("SIZE"),
                                   QStringLiteral("16M"));
     const QCommandLineOption keepArchive(QStringLiteral("keep-archive"), QString());
-    parser.addOptions({help, icon, level, method, dict, keepArchive});
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    parser.addOptions({help, version, icon, level, method, dict, keepArchive});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return usageError(parser.errorText());
     }
     if (parser.isSet(help)) {
         std::fputs(HelpText, stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("quillon-cli %s\n", QUILLON_VERSION_TEXT);
         return 0;
     }
     for (const QCommandLineOption *single : {&icon, &level, &method, &dict}) {

@@ -97,13 +97,15 @@ std::string timeText(const Entry &entry)
     return text;
 }
 
+constexpr char kUsage[] = "usage: quillon-unpack l|t|x ARCHIVE [OUTDIR]\n"
+                          "  l  list the entries\n"
+                          "  t  test every CRC\n"
+                          "  x  extract into OUTDIR (default: the current folder)\n"
+                          "ARCHIVE is a 7z archive or a self-extracting Quillon output.\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: quillon-unpack l|t|x ARCHIVE [OUTDIR]\n"
-                         "  l  list the entries\n"
-                         "  t  test every CRC\n"
-                         "  x  extract into OUTDIR (default: the current folder)\n"
-                         "ARCHIVE is a 7z archive or a self-extracting Quillon output.\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -111,6 +113,14 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("quillon-unpack %s\n", QUILLON_VERSION_TEXT);
+        return 0;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (argc < 3 || argc > 4 || std::strlen(argv[1]) != 1 || !std::strchr("ltx", argv[1][0]))
         return usage();
     const char mode = argv[1][0];
