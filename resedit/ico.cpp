@@ -1,6 +1,7 @@
 #include "ico.h"
 
-#include "pe/bytereader.h"
+#include "bytereader.h"
+#include "bytewriter.h"
 
 #include <cstdlib>
 #include <limits>
@@ -135,29 +136,20 @@ bool assembleIco(const std::vector<GroupEntry> &entries, const ImageLookup &look
             return false;
     }
     out.reserve(static_cast<std::size_t>(total));
-    auto put8 = [&out](std::uint64_t v) { out.push_back(static_cast<std::uint8_t>(v & 0xff)); };
-    auto put16 = [&put8](std::uint64_t v) {
-        put8(v);
-        put8(v >> 8);
-    };
-    auto put32 = [&put16](std::uint64_t v) {
-        put16(v);
-        put16(v >> 16);
-    };
-    put16(0);
-    put16(1);
-    put16(entries.size());
+    appendU16le(out, 0);
+    appendU16le(out, 1);
+    appendU16le(out, static_cast<std::uint16_t>(entries.size()));
     std::uint64_t offset = directoryEnd;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const GroupEntry &e = entries[i];
-        put8(e.width);
-        put8(e.height);
-        put8(e.colorCount);
-        put8(0);
-        put16(e.planes);
-        put16(e.bitCount);
-        put32(images[i].size);
-        put32(offset);
+        appendU8(out, e.width);
+        appendU8(out, e.height);
+        appendU8(out, e.colorCount);
+        appendU8(out, 0);
+        appendU16le(out, e.planes);
+        appendU16le(out, e.bitCount);
+        appendU32le(out, static_cast<std::uint32_t>(images[i].size));
+        appendU32le(out, static_cast<std::uint32_t>(offset));
         offset += images[i].size;
     }
     for (const ImageBytes &image : images)

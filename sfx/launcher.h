@@ -10,6 +10,7 @@
 
 #include "payload.h"
 #include "sevenzip.h"
+#include "utf.h"
 
 #include <cstdint>
 #include <memory>
@@ -83,10 +84,6 @@ std::string findExecutable(const std::vector<sevenzip::Entry> &entries, const st
 // other insert "%2".."%99" is dropped together with a blank it would leave
 // doubled or before punctuation. The text put in is not scanned again.
 std::wstring fillMessageInserts(const std::wstring &message, const std::wstring &first);
-
-// UTF-8 <-> UTF-16 (wchar_t on Windows). Invalid sequences become U+FFFD.
-std::wstring widen(const std::string &utf8);
-std::string narrow(const std::wstring &wide);
 
 // --- platform layer (launcher_win.cpp / launcher_posix.cpp) ---
 namespace platform {

@@ -35,12 +35,12 @@ std::wstring systemErrorText(DWORD code, const std::wstring &subject)
         LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
         text.pop_back();
-    return fillMessageInserts(text, subject) + L" (" + widen(std::to_string(code)) + L")";
+    return fillMessageInserts(text, subject) + L" (" + utf8ToWide(std::to_string(code)) + L")";
 }
 
 std::string lastErrorText(const std::wstring &subject = std::wstring())
 {
-    return narrow(systemErrorText(GetLastError(), subject));
+    return wideToUtf8(systemErrorText(GetLastError(), subject));
 }
 
 // "\\?\C:\x" / "\\?\UNC\server\share\x" from a full path.
@@ -94,7 +94,7 @@ std::wstring plainPath(const std::wstring &path)
 
 std::wstring childPath(const std::wstring &root, const std::string &relative)
 {
-    std::wstring rel = widen(relative);
+    std::wstring rel = utf8ToWide(relative);
     std::replace(rel.begin(), rel.end(), L'/', L'\\');
     return root + L"\\" + rel;
 }
@@ -463,7 +463,7 @@ bool servesTheSession(DWORD processId, std::string &name)
         for (wchar_t &c : file)
             c = static_cast<wchar_t>(towlower(c));
         serves = file == L"conhost.exe" || file == L"explorer.exe";
-        name = narrow(path);
+        name = wideToUtf8(path);
     }
     CloseHandle(process);
     return serves;
@@ -504,7 +504,7 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
     const std::wstring directory = plainPath(ctx.root);
     std::wstring commandLine = L"\"" + exe + L"\"" + ctx.argumentTail;
     if (ctx.trace)
-        trace(ctx, "command line: " + narrow(commandLine));
+        trace(ctx, "command line: " + wideToUtf8(commandLine));
 
     // The job lets us wait for every process the program starts.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
@@ -585,7 +585,7 @@ void showError(const Context &ctx, const std::string &title, const std::string &
     writeStderr(title + ": " + message + "\n");
     if (ctx.noUi)
         return;
-    MessageBoxW(nullptr, widen(message).c_str(), widen(title).c_str(),
+    MessageBoxW(nullptr, utf8ToWide(message).c_str(), utf8ToWide(title).c_str(),
                 MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
@@ -603,7 +603,7 @@ void writeTrace(const Context &ctx, const std::string &line)
         }
         return;
     }
-    OutputDebugStringW(widen(text).c_str());
+    OutputDebugStringW(utf8ToWide(text).c_str());
     writeStderr(text);
 }
 

@@ -1,5 +1,7 @@
 #include "icongroup.h"
 
+#include "bytewriter.h"
+
 #include <algorithm>
 #include <set>
 
@@ -54,18 +56,6 @@ std::vector<std::uint16_t> groupIconIds(const std::vector<std::uint8_t> &group)
         ids.push_back(id);
     }
     return ids;
-}
-
-void put16(std::vector<std::uint8_t> &out, std::uint16_t value)
-{
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put32(std::vector<std::uint8_t> &out, std::uint32_t value)
-{
-    put16(out, static_cast<std::uint16_t>(value & 0xFFFF));
-    put16(out, static_cast<std::uint16_t>(value >> 16));
 }
 
 } // namespace
@@ -166,19 +156,19 @@ Error replaceIconGroup(std::vector<pe::Resource> &resources, const pe::ResId &gr
         return Error(ErrorKind::LimitExceeded, 0, "no free icon numbers");
 
     std::vector<std::uint8_t> group;
-    put16(group, 0);
-    put16(group, 1);
-    put16(group, static_cast<std::uint16_t>(images.size()));
+    appendU16le(group, 0);
+    appendU16le(group, 1);
+    appendU16le(group, static_cast<std::uint16_t>(images.size()));
     for (std::size_t i = 0; i < images.size(); ++i) {
         const IcoImage &image = images[i];
         group.push_back(image.width);
         group.push_back(image.height);
         group.push_back(image.colorCount);
         group.push_back(0);
-        put16(group, image.planes);
-        put16(group, image.bitCount);
-        put32(group, static_cast<std::uint32_t>(image.data.size()));
-        put16(group, ids[i]);
+        appendU16le(group, image.planes);
+        appendU16le(group, image.bitCount);
+        appendU32le(group, static_cast<std::uint32_t>(image.data.size()));
+        appendU16le(group, ids[i]);
 
         pe::Resource icon;
         icon.type = iconType;
