@@ -4,4 +4,6 @@
 #   QUILLON_FORMATS_INCLUDE_DIR  the folder to include its headers from
 set(QUILLON_FORMATS_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(QUILLON_FORMATS_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/utf.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/utf.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ico.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dib.cpp)
