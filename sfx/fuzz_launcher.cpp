@@ -8,8 +8,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     using namespace quillon::sfx;
     if (size > (1u << 20))
         return 0;
-    quillon::sevenzip::SpanInput input(data, size);
-    const std::uint64_t end = imageEnd(input);
+    quillon::SpanInput input(data, size);
+    const std::uint64_t end = quillon::imageEnd(input);
     if (end > size)
         __builtin_trap();
     const std::string text(reinterpret_cast<const char *>(data), size);

@@ -8,6 +8,7 @@
 // C++, no exceptions, no Qt.
 #pragma once
 
+#include "fileinput.h"
 #include "payload.h"
 #include "sevenzip.h"
 #include "utf.h"
@@ -62,9 +63,6 @@ void trace(const Context &ctx, const std::string &line);
 
 // --- pure helpers (tested natively) ---
 
-// Where the payload search starts (payload.h).
-using sevenzip::imageEnd;
-
 // The part of a Windows command line after argv[0], from the first blank that
 // ends argv[0] (outside quotes) to the end, unchanged. argv[0] follows the
 // rule Windows applies to the program name: quotes toggle, no escapes.
@@ -89,7 +87,7 @@ std::wstring fillMessageInserts(const std::wstring &message, const std::wstring 
 namespace platform {
 
 // Random-access view of a file; nullptr when it cannot be opened.
-std::unique_ptr<sevenzip::Input> openInput(const NativeString &path);
+std::unique_ptr<Input> openInput(const NativeString &path);
 // The directory private extraction directories are made in.
 NativeString tempBase();
 // Free bytes for this user on the volume of `dir`; false when unknown.

@@ -183,7 +183,7 @@ int run(Context &ctx)
     if (!input)
         return fail(ctx, title, "Cannot read the program file " + display(ctx.ownPath) + ".");
     QSFX_TRACE(ctx, "file size " + std::to_string(input->size()) + ", image ends at " +
-                        std::to_string(sevenzip::imageEnd(*input)));
+                        std::to_string(imageEnd(*input)));
 
     Error error = sevenzip::locateModulePayload(*input, ctx.payload);
     if (error.failed())

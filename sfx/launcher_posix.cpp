@@ -25,38 +25,6 @@ std::string errnoText(int code)
     return std::strerror(code);
 }
 
-class FileInput : public sevenzip::Input
-{
-public:
-    FileInput(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
-    ~FileInput() override { ::close(m_fd); }
-    FileInput(const FileInput &) = delete;
-    FileInput &operator=(const FileInput &) = delete;
-
-    std::uint64_t size() const override { return m_size; }
-    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
-    {
-        if (!rangeInside(offset, count, m_size))
-            return false;
-        auto *out = static_cast<char *>(buffer);
-        while (count > 0) {
-            const ssize_t got = ::pread(m_fd, out, count, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            out += got;
-            count -= static_cast<std::size_t>(got);
-            offset += static_cast<std::uint64_t>(got);
-        }
-        return true;
-    }
-
-private:
-    int m_fd;
-    std::uint64_t m_size;
-};
-
 // Creates every missing directory of `relative` below `root` ('/'-separated).
 bool makeParents(const std::string &root, const std::string &relative, bool includeLast)
 {
@@ -162,17 +130,9 @@ int removeEntry(const char *path, const struct stat *, int, struct FTW *)
 
 namespace platform {
 
-std::unique_ptr<sevenzip::Input> openInput(const NativeString &path)
+std::unique_ptr<Input> openInput(const NativeString &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::make_unique<FileInput>(fd, static_cast<std::uint64_t>(st.st_size));
+    return openFileInput(path);
 }
 
 NativeString tempBase()

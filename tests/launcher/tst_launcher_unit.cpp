@@ -24,7 +24,7 @@ void check(bool condition, const std::string &what)
     }
 }
 
-class MemoryInput : public sevenzip::Input
+class MemoryInput : public Input
 {
 public:
     explicit MemoryInput(std::vector<std::uint8_t> data) : m_data(std::move(data)) {}
