@@ -116,7 +116,7 @@ int main(int argc, char **argv)
                     static_cast<unsigned long long>(sink.bytes));
         return 0;
     }
-    quillon::unpack::PosixSink sink(argc == 4 ? argv[3] : ".");
+    quillon::sevenzip::PosixSink sink(argc == 4 ? argv[3] : ".");
     if (!sink.open())
         return failWith(sink.lastError());
     error = archive.extract(sink);
