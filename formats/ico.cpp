@@ -84,16 +84,22 @@ void completeEntry(Image &image)
     }
 }
 
+// The first 8 bytes of an ICO directory entry and of an icon group entry.
+template <typename Entry> void readImageFields(ByteReader &in, Entry &e)
+{
+    in.u8(e.width);
+    in.u8(e.height);
+    in.u8(e.colorCount);
+    in.u8(e.reserved);
+    in.u16le(e.planes);
+    in.u16le(e.bitCount);
+}
+
 void readGroupEntries(ByteReader &in, std::uint64_t count, std::vector<GroupEntry> &entries)
 {
     for (std::uint64_t i = 0; i < count; ++i) {
         GroupEntry e;
-        in.u8(e.width);
-        in.u8(e.height);
-        in.u8(e.colorCount);
-        in.u8(e.reserved);
-        in.u16le(e.planes);
-        in.u16le(e.bitCount);
+        readImageFields(in, e);
         in.u32le(e.bytesInResource);
         in.u16le(e.imageId);
         if (!in.ok())
@@ -140,12 +146,7 @@ CheckResult checkIco(const std::uint8_t *data, std::uint64_t size)
     result.sizes.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         DirectoryEntry e;
-        in.u8(e.width);
-        in.u8(e.height);
-        in.u8(e.colorCount);
-        in.u8(e.reserved);
-        in.u16le(e.planes);
-        in.u16le(e.bitCount);
+        readImageFields(in, e);
         in.u32le(e.bytes);
         in.u32le(e.offset);
         result.entries.push_back(e);
