@@ -9,7 +9,8 @@ out="${QUILLON_CROSS_DIR:-$root/build-cross}"
 mkdir -p "$out/host"
 
 # The module's icon is drawn by a small host program.
-c++ -std=c++17 -O2 -Wall -Wextra -Werror "$root/sfx/icongen.cpp" -o "$out/host/icongen"
+c++ -std=c++17 -O2 -Wall -Wextra -Werror -I"$root/formats" "$root/sfx/icongen.cpp" \
+    "$root/formats/ico.cpp" -o "$out/host/icongen"
 "$out/host/icongen" "$out/host/quillon-sfx.ico"
 
 cmake -S "$root/cmake/cross" -B "$out" -G Ninja \

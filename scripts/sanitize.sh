@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Builds the tests of the plain C++ parts (7z reader, PE reader and writer,
+# Builds the tests of the plain C++ parts (formats library, 7z reader, PE reader and writer,
 # ICO checks, version resources, the launcher, the resource editor and
 # quillon-unpack) with AddressSanitizer and UBSan into build-asan/ and runs
 # them. Any report fails the run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUILLON_ASAN_DIR:-$root/build-asan}"
-tests='^(sevenzip_|launcher_unit$|launcher_host$|resread_peimage$|resread_icovalidate$|reswrite_pewriter$|reswrite_versioninfo$|reswrite_tool$)'
-targets=(tst_launcher_unit quillon-sfx-host launcher_testprog
+tests='^(formats_|sevenzip_|launcher_unit$|launcher_host$|resread_peimage$|resread_icovalidate$|reswrite_pewriter$|reswrite_versioninfo$|reswrite_tool$)'
+targets=(formats_utf formats_ico tst_launcher_unit quillon-sfx-host launcher_testprog
          resread_peimage resread_icovalidate reswrite_pewriter reswrite_versioninfo
          reswrite_tool quillon-resedit
          sevenzip_names sevenzip_payload sevenzip_roundtrip sevenzip_badinput sevenzip_unpack

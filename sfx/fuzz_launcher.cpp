@@ -8,16 +8,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     using namespace quillon::sfx;
     if (size > (1u << 20))
         return 0;
-    quillon::sevenzip::SpanInput input(data, size);
-    const std::uint64_t end = imageEnd(input);
+    quillon::SpanInput input(data, size);
+    const std::uint64_t end = quillon::imageEnd(input);
     if (end > size)
         __builtin_trap();
     const std::string text(reinterpret_cast<const char *>(data), size);
-    const std::wstring wide = widen(text);
+    const std::wstring wide = quillon::utf8ToWide(text);
     const std::wstring tail = commandLineTail(wide);
     if (tail.size() > wide.size())
         __builtin_trap();
-    if (widen(narrow(wide)) != wide && sizeof(wchar_t) == 4)
+    if (quillon::utf8ToWide(quillon::wideToUtf8(wide)) != wide && sizeof(wchar_t) == 4)
         __builtin_trap(); // valid code points survive a round trip
     isSafeRelativePath(text);
     // Without a value every insert goes, so the text only shrinks.

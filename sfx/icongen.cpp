@@ -1,6 +1,9 @@
 // Draws the self-extractor's icon (a parcel on a blue rounded square) and
 // writes it as a multi-size ICO file: quillon-sfx-icongen OUTPUT.ico
 // 32-bit images with an AND mask, at 16, 24, 32 and 48 pixels.
+#include "bytewriter.h"
+#include "ico.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -46,14 +49,8 @@ std::vector<std::uint8_t> image(int size)
     const int n = 4; // supersampling per axis
     const int maskStride = ((size + 31) / 32) * 4;
     std::vector<std::uint8_t> out;
-    auto put32 = [&out](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    auto put16 = [&out](std::uint16_t v) {
-        out.push_back(static_cast<std::uint8_t>(v));
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
+    auto put32 = [&out](std::uint32_t v) { quillon::appendU32le(out, v); };
+    auto put16 = [&out](std::uint16_t v) { quillon::appendU16le(out, v); };
     put32(40);
     put32(static_cast<std::uint32_t>(size));
     put32(static_cast<std::uint32_t>(size * 2)); // colour + mask
@@ -107,37 +104,21 @@ int main(int argc, char **argv)
         return 2;
     }
     const int sizes[] = {16, 24, 32, 48};
-    const int count = static_cast<int>(sizeof sizes / sizeof sizes[0]);
-    std::vector<std::vector<std::uint8_t>> images;
-    for (const int size : sizes)
-        images.push_back(image(size));
-
-    std::vector<std::uint8_t> file;
-    auto put16 = [&file](std::uint32_t v) {
-        file.push_back(static_cast<std::uint8_t>(v));
-        file.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    auto put32 = [&file](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            file.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    put16(0);
-    put16(1);
-    put16(static_cast<std::uint32_t>(count));
-    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(count);
-    for (int i = 0; i < count; ++i) {
-        file.push_back(static_cast<std::uint8_t>(sizes[i]));
-        file.push_back(static_cast<std::uint8_t>(sizes[i]));
-        file.push_back(0); // colours
-        file.push_back(0); // reserved
-        put16(1);          // planes
-        put16(32);         // bits per pixel
-        put32(static_cast<std::uint32_t>(images[static_cast<std::size_t>(i)].size()));
-        put32(offset);
-        offset += static_cast<std::uint32_t>(images[static_cast<std::size_t>(i)].size());
+    std::vector<quillon::ico::Image> images;
+    for (const int size : sizes) {
+        quillon::ico::Image entry;
+        entry.width = static_cast<std::uint8_t>(size);
+        entry.height = static_cast<std::uint8_t>(size);
+        entry.planes = 1;
+        entry.bitCount = 32;
+        entry.data = image(size);
+        images.push_back(std::move(entry));
     }
-    for (const auto &img : images)
-        file.insert(file.end(), img.begin(), img.end());
+    std::vector<std::uint8_t> file;
+    if (!quillon::ico::writeIco(images, file)) {
+        std::fprintf(stderr, "cannot make the icon\n");
+        return 1;
+    }
 
     FILE *out = std::fopen(argv[1], "wb");
     if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size() ||

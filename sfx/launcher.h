@@ -8,8 +8,10 @@
 // C++, no exceptions, no Qt.
 #pragma once
 
+#include "fileinput.h"
 #include "payload.h"
 #include "sevenzip.h"
+#include "utf.h"
 
 #include <cstdint>
 #include <memory>
@@ -61,9 +63,6 @@ void trace(const Context &ctx, const std::string &line);
 
 // --- pure helpers (tested natively) ---
 
-// Where the payload search starts (payload.h).
-using sevenzip::imageEnd;
-
 // The part of a Windows command line after argv[0], from the first blank that
 // ends argv[0] (outside quotes) to the end, unchanged. argv[0] follows the
 // rule Windows applies to the program name: quotes toggle, no escapes.
@@ -84,15 +83,11 @@ std::string findExecutable(const std::vector<sevenzip::Entry> &entries, const st
 // doubled or before punctuation. The text put in is not scanned again.
 std::wstring fillMessageInserts(const std::wstring &message, const std::wstring &first);
 
-// UTF-8 <-> UTF-16 (wchar_t on Windows). Invalid sequences become U+FFFD.
-std::wstring widen(const std::string &utf8);
-std::string narrow(const std::wstring &wide);
-
 // --- platform layer (launcher_win.cpp / launcher_posix.cpp) ---
 namespace platform {
 
 // Random-access view of a file; nullptr when it cannot be opened.
-std::unique_ptr<sevenzip::Input> openInput(const NativeString &path);
+std::unique_ptr<Input> openInput(const NativeString &path);
 // The directory private extraction directories are made in.
 NativeString tempBase();
 // Free bytes for this user on the volume of `dir`; false when unknown.

@@ -28,7 +28,7 @@ std::string fileStem(const NativeString &path)
 {
     const std::string name = [&] {
 #ifdef _WIN32
-        const std::string utf8 = narrow(path);
+        const std::string utf8 = wideToUtf8(path);
 #else
         const std::string &utf8 = path;
 #endif
@@ -142,79 +142,6 @@ std::string findExecutable(const std::vector<sevenzip::Entry> &entries, const st
     return {};
 }
 
-std::wstring widen(const std::string &utf8)
-{
-    std::wstring out;
-    out.reserve(utf8.size());
-    std::size_t i = 0;
-    const std::size_t n = utf8.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if (c >= 0xC2 && c <= 0xF4) {
-            len = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-            std::uint32_t value = c & (0x3Fu >> (len - 1));
-            bool good = i + len <= n;
-            for (std::size_t k = 1; good && k < len; ++k) {
-                const auto cc = static_cast<unsigned char>(utf8[i + k]);
-                good = (cc & 0xC0) == 0x80;
-                value = value << 6 | (cc & 0x3Fu);
-            }
-            const bool overlong = (len == 3 && value < 0x800) || (len == 4 && value < 0x10000);
-            if (good && !overlong && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF))
-                cp = value;
-            else
-                len = 1;
-        }
-        i += len;
-        if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(cp));
-        }
-    }
-    return out;
-}
-
-std::string narrow(const std::wstring &wide)
-{
-    std::string out;
-    out.reserve(wide.size());
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        auto cp = static_cast<std::uint32_t>(wide[i]);
-        if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
-            const auto low = static_cast<std::uint32_t>(wide[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-            cp = 0xFFFD;
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
-
 namespace {
 
 #ifdef _WIN32
@@ -222,10 +149,10 @@ namespace {
 std::string display(const NativeString &path)
 {
     if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
-        return "\\\\" + narrow(path.substr(8));
+        return "\\\\" + wideToUtf8(path.substr(8));
     if (path.rfind(L"\\\\?\\", 0) == 0)
-        return narrow(path.substr(4));
-    return narrow(path);
+        return wideToUtf8(path.substr(4));
+    return wideToUtf8(path);
 }
 #else
 const std::string &display(const NativeString &path)
@@ -256,7 +183,7 @@ int run(Context &ctx)
     if (!input)
         return fail(ctx, title, "Cannot read the program file " + display(ctx.ownPath) + ".");
     QSFX_TRACE(ctx, "file size " + std::to_string(input->size()) + ", image ends at " +
-                        std::to_string(sevenzip::imageEnd(*input)));
+                        std::to_string(imageEnd(*input)));
 
     Error error = sevenzip::locateModulePayload(*input, ctx.payload);
     if (error.failed())

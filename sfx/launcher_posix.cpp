@@ -1,5 +1,6 @@
 // POSIX platform layer of the host launcher.
 #include "launcher.h"
+#include "posixsink.h"
 
 #include <cerrno>
 #include <csignal>
@@ -25,125 +26,6 @@ std::string errnoText(int code)
     return std::strerror(code);
 }
 
-class FileInput : public sevenzip::Input
-{
-public:
-    FileInput(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
-    ~FileInput() override { ::close(m_fd); }
-    FileInput(const FileInput &) = delete;
-    FileInput &operator=(const FileInput &) = delete;
-
-    std::uint64_t size() const override { return m_size; }
-    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
-    {
-        if (!rangeInside(offset, count, m_size))
-            return false;
-        auto *out = static_cast<char *>(buffer);
-        while (count > 0) {
-            const ssize_t got = ::pread(m_fd, out, count, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            out += got;
-            count -= static_cast<std::size_t>(got);
-            offset += static_cast<std::uint64_t>(got);
-        }
-        return true;
-    }
-
-private:
-    int m_fd;
-    std::uint64_t m_size;
-};
-
-// Creates every missing directory of `relative` below `root` ('/'-separated).
-bool makeParents(const std::string &root, const std::string &relative, bool includeLast)
-{
-    std::size_t pos = 0;
-    while (true) {
-        const std::size_t slash = relative.find('/', pos);
-        if (slash == std::string::npos && !includeLast)
-            return true;
-        const std::string dir =
-            root + "/" + relative.substr(0, slash == std::string::npos ? relative.size() : slash);
-        struct stat st;
-        if (::mkdir(dir.c_str(), 0700) != 0 &&
-            !(errno == EEXIST && ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-            return false;
-        if (slash == std::string::npos)
-            return true;
-        pos = slash + 1;
-    }
-}
-
-class FileSink : public sevenzip::Sink
-{
-public:
-    explicit FileSink(const std::string &root) : m_root(root) {}
-    ~FileSink() override
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileSink(const FileSink &) = delete;
-    FileSink &operator=(const FileSink &) = delete;
-
-    bool directory(const sevenzip::Entry &entry) override
-    {
-        return makeParents(m_root, entry.path, true);
-    }
-
-    bool beginFile(const sevenzip::Entry &entry) override
-    {
-        if (!makeParents(m_root, entry.path, false))
-            return false;
-        const std::string path = m_root + "/" + entry.path;
-        m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-        return m_fd >= 0;
-    }
-
-    bool write(const std::uint8_t *data, std::size_t size) override
-    {
-        while (size > 0) {
-            const ssize_t done = ::write(m_fd, data, size);
-            if (done < 0 && errno == EINTR)
-                continue;
-            if (done <= 0)
-                return false;
-            data += done;
-            size -= static_cast<std::size_t>(done);
-        }
-        return true;
-    }
-
-    bool endFile(const sevenzip::Entry &entry) override
-    {
-        // 7-Zip keeps the POSIX mode in the high half when bit 15 is set.
-        if (entry.hasAttributes && (entry.attributes & 0x8000u) != 0) {
-            const auto mode =
-                static_cast<mode_t>((entry.attributes >> 16) & 0777u) | S_IRUSR | S_IWUSR;
-            ::fchmod(m_fd, mode);
-        }
-        if (entry.hasModificationTime && entry.modificationTime >= 116444736000000000ull) {
-            const std::uint64_t since1970 = entry.modificationTime - 116444736000000000ull;
-            struct timespec times[2];
-            times[0].tv_sec = 0;
-            times[0].tv_nsec = UTIME_OMIT;
-            times[1].tv_sec = static_cast<time_t>(since1970 / 10000000);
-            times[1].tv_nsec = static_cast<long>(since1970 % 10000000) * 100;
-            ::futimens(m_fd, times);
-        }
-        const bool closed = ::close(m_fd) == 0;
-        m_fd = -1;
-        return closed;
-    }
-
-private:
-    std::string m_root;
-    int m_fd = -1;
-};
-
 volatile sig_atomic_t g_child = 0;
 
 void forwardSignal(int sig)
@@ -162,17 +44,9 @@ int removeEntry(const char *path, const struct stat *, int, struct FTW *)
 
 namespace platform {
 
-std::unique_ptr<sevenzip::Input> openInput(const NativeString &path)
+std::unique_ptr<Input> openInput(const NativeString &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::make_unique<FileInput>(fd, static_cast<std::uint64_t>(st.st_size));
+    return openFileInput(path);
 }
 
 NativeString tempBase()
@@ -204,9 +78,13 @@ bool makePrivateDirectory(const NativeString &base, NativeString &out, std::stri
     return true;
 }
 
-std::unique_ptr<sevenzip::Sink> makeSink(Context &, const NativeString &root)
+std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root)
 {
-    return std::make_unique<FileSink>(root);
+    auto sink = std::make_unique<sevenzip::PosixSink>(root, sevenzip::PosixSink::Access::OwnerOnly);
+    // A root that cannot be opened fails the first entry, and with it the extraction.
+    if (!sink->open())
+        trace(ctx, sink->lastError());
+    return sink;
 }
 
 bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std::string &error)

@@ -35,12 +35,12 @@ std::wstring systemErrorText(DWORD code, const std::wstring &subject)
         LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
         text.pop_back();
-    return fillMessageInserts(text, subject) + L" (" + widen(std::to_string(code)) + L")";
+    return fillMessageInserts(text, subject) + L" (" + utf8ToWide(std::to_string(code)) + L")";
 }
 
 std::string lastErrorText(const std::wstring &subject = std::wstring())
 {
-    return narrow(systemErrorText(GetLastError(), subject));
+    return wideToUtf8(systemErrorText(GetLastError(), subject));
 }
 
 // "\\?\C:\x" / "\\?\UNC\server\share\x" from a full path.
@@ -94,44 +94,10 @@ std::wstring plainPath(const std::wstring &path)
 
 std::wstring childPath(const std::wstring &root, const std::string &relative)
 {
-    std::wstring rel = widen(relative);
+    std::wstring rel = utf8ToWide(relative);
     std::replace(rel.begin(), rel.end(), L'/', L'\\');
     return root + L"\\" + rel;
 }
-
-class FileInput : public sevenzip::Input
-{
-public:
-    FileInput(HANDLE file, std::uint64_t size) : m_file(file), m_size(size) {}
-    ~FileInput() override { CloseHandle(m_file); }
-    FileInput(const FileInput &) = delete;
-    FileInput &operator=(const FileInput &) = delete;
-
-    std::uint64_t size() const override { return m_size; }
-    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
-    {
-        if (!rangeInside(offset, count, m_size))
-            return false;
-        auto *out = static_cast<char *>(buffer);
-        while (count > 0) {
-            OVERLAPPED position = {};
-            position.Offset = static_cast<DWORD>(offset);
-            position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-            DWORD got = 0;
-            if (!ReadFile(m_file, out, chunk, &got, &position) || got == 0)
-                return false;
-            out += got;
-            count -= got;
-            offset += got;
-        }
-        return true;
-    }
-
-private:
-    HANDLE m_file;
-    std::uint64_t m_size;
-};
 
 bool makeDirectories(const std::wstring &root, const std::string &relative, bool includeLast)
 {
@@ -371,19 +337,9 @@ void writeStderr(const std::string &text)
 
 namespace platform {
 
-std::unique_ptr<sevenzip::Input> openInput(const NativeString &path)
+std::unique_ptr<Input> openInput(const NativeString &path)
 {
-    HANDLE file =
-        CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return nullptr;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) {
-        CloseHandle(file);
-        return nullptr;
-    }
-    return std::make_unique<FileInput>(file, static_cast<std::uint64_t>(size.QuadPart));
+    return openFileInput(longPath(path));
 }
 
 NativeString tempBase()
@@ -463,7 +419,7 @@ bool servesTheSession(DWORD processId, std::string &name)
         for (wchar_t &c : file)
             c = static_cast<wchar_t>(towlower(c));
         serves = file == L"conhost.exe" || file == L"explorer.exe";
-        name = narrow(path);
+        name = wideToUtf8(path);
     }
     CloseHandle(process);
     return serves;
@@ -504,7 +460,7 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
     const std::wstring directory = plainPath(ctx.root);
     std::wstring commandLine = L"\"" + exe + L"\"" + ctx.argumentTail;
     if (ctx.trace)
-        trace(ctx, "command line: " + narrow(commandLine));
+        trace(ctx, "command line: " + wideToUtf8(commandLine));
 
     // The job lets us wait for every process the program starts.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
@@ -585,7 +541,7 @@ void showError(const Context &ctx, const std::string &title, const std::string &
     writeStderr(title + ": " + message + "\n");
     if (ctx.noUi)
         return;
-    MessageBoxW(nullptr, widen(message).c_str(), widen(title).c_str(),
+    MessageBoxW(nullptr, utf8ToWide(message).c_str(), utf8ToWide(title).c_str(),
                 MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
@@ -603,7 +559,7 @@ void writeTrace(const Context &ctx, const std::string &line)
         }
         return;
     }
-    OutputDebugStringW(widen(text).c_str());
+    OutputDebugStringW(utf8ToWide(text).c_str());
     writeStderr(text);
 }
 

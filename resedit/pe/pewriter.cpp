@@ -1,5 +1,7 @@
 #include "pewriter.h"
 
+#include "bytewriter.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -46,18 +48,6 @@ std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment)
     if (alignment == 0)
         return value;
     return (value + alignment - 1) / alignment * alignment;
-}
-
-void putU16(std::vector<std::uint8_t> &buf, std::uint64_t offset, std::uint16_t value)
-{
-    buf[offset] = static_cast<std::uint8_t>(value & 0xFF);
-    buf[offset + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void putU32(std::vector<std::uint8_t> &buf, std::uint64_t offset, std::uint32_t value)
-{
-    for (unsigned i = 0; i < 4; ++i)
-        buf[offset + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
 }
 
 std::uint32_t getU32(const std::vector<std::uint8_t> &buf, std::uint64_t offset)
@@ -143,9 +133,9 @@ Error buildResourceTree(const std::vector<Resource> &resources, std::uint32_t ba
 
     auto writeString = [&](const std::u16string &text) {
         const std::uint64_t at = nextString;
-        putU16(tree, at, static_cast<std::uint16_t>(text.size()));
+        storeU16le(tree, at, static_cast<std::uint16_t>(text.size()));
         for (std::size_t i = 0; i < text.size(); ++i)
-            putU16(tree, at + 2 + 2 * i, static_cast<std::uint16_t>(text[i]));
+            storeU16le(tree, at + 2 + 2 * i, static_cast<std::uint16_t>(text[i]));
         nextString += 2 + 2 * text.size();
         return static_cast<std::uint32_t>(at) | 0x80000000u;
     };
@@ -156,8 +146,8 @@ Error buildResourceTree(const std::vector<Resource> &resources, std::uint32_t ba
     // returns the offset of its first entry.
     auto writeDir = [&](std::size_t named, std::size_t ids) {
         const std::uint64_t at = nextDir;
-        putU16(tree, at + 12, static_cast<std::uint16_t>(named));
-        putU16(tree, at + 14, static_cast<std::uint16_t>(ids));
+        storeU16le(tree, at + 12, static_cast<std::uint16_t>(named));
+        storeU16le(tree, at + 14, static_cast<std::uint16_t>(ids));
         nextDir += 16 + 8 * (named + ids);
         return at + 16;
     };
@@ -171,23 +161,23 @@ Error buildResourceTree(const std::vector<Resource> &resources, std::uint32_t ba
     std::uint64_t typeSlot = writeDir(countNamed(types), types.size() - countNamed(types));
     for (const auto &[type, names] : types) {
         const std::uint64_t nameDir = nextDir;
-        putU32(tree, typeSlot, entryId(type));
-        putU32(tree, typeSlot + 4, static_cast<std::uint32_t>(nameDir) | 0x80000000u);
+        storeU32le(tree, typeSlot, entryId(type));
+        storeU32le(tree, typeSlot + 4, static_cast<std::uint32_t>(nameDir) | 0x80000000u);
         typeSlot += 8;
         std::uint64_t nameSlot = writeDir(countNamed(names), names.size() - countNamed(names));
         for (const auto &[name, langs] : names) {
             const std::uint64_t langDir = nextDir;
-            putU32(tree, nameSlot, entryId(name));
-            putU32(tree, nameSlot + 4, static_cast<std::uint32_t>(langDir) | 0x80000000u);
+            storeU32le(tree, nameSlot, entryId(name));
+            storeU32le(tree, nameSlot + 4, static_cast<std::uint32_t>(langDir) | 0x80000000u);
             nameSlot += 8;
             std::uint64_t langSlot = writeDir(0, langs.size());
             for (const auto &[language, res] : langs) {
-                putU32(tree, langSlot, language);
-                putU32(tree, langSlot + 4, static_cast<std::uint32_t>(nextEntry));
+                storeU32le(tree, langSlot, language);
+                storeU32le(tree, langSlot + 4, static_cast<std::uint32_t>(nextEntry));
                 langSlot += 8;
-                putU32(tree, nextEntry, static_cast<std::uint32_t>(baseRva + nextData));
-                putU32(tree, nextEntry + 4, static_cast<std::uint32_t>(res->data.size()));
-                putU32(tree, nextEntry + 8, res->codePage);
+                storeU32le(tree, nextEntry, static_cast<std::uint32_t>(baseRva + nextData));
+                storeU32le(tree, nextEntry + 4, static_cast<std::uint32_t>(res->data.size()));
+                storeU32le(tree, nextEntry + 8, res->codePage);
                 nextEntry += 16;
                 if (!res->data.empty())
                     std::memcpy(tree.data() + nextData, res->data.data(), res->data.size());
@@ -380,28 +370,28 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
         headerAt = sectionTable + kSectionHeaderSize * sectionCount;
         static const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
         std::memcpy(out.data() + headerAt, name, 8);
-        putU32(out, headerAt + 12, newSectionVa);
-        putU32(out, headerAt + 20, static_cast<std::uint32_t>(newSectionRaw));
-        putU32(out, headerAt + 36, kScnInitializedData | kScnMemRead);
-        putU16(out, coff + kCoffNumberOfSections, static_cast<std::uint16_t>(sectionCount + 1));
+        storeU32le(out, headerAt + 12, newSectionVa);
+        storeU32le(out, headerAt + 20, static_cast<std::uint32_t>(newSectionRaw));
+        storeU32le(out, headerAt + 36, kScnInitializedData | kScnMemRead);
+        storeU16le(out, coff + kCoffNumberOfSections, static_cast<std::uint16_t>(sectionCount + 1));
         oldCountsAsData = true;
     }
-    putU32(out, headerAt + 8, static_cast<std::uint32_t>(treeSize));
-    putU32(out, headerAt + 16, static_cast<std::uint32_t>(rawSize));
+    storeU32le(out, headerAt + 8, static_cast<std::uint32_t>(treeSize));
+    storeU32le(out, headerAt + 16, static_cast<std::uint32_t>(rawSize));
 
     std::uint64_t initialized = getU32(out, optional + kOptSizeOfInitializedData);
     if (oldCountsAsData)
         initialized = initialized - std::min(initialized, oldRawSize) + rawSize;
-    putU32(out, optional + kOptSizeOfInitializedData,
-           static_cast<std::uint32_t>(std::min<std::uint64_t>(initialized, 0xFFFFFFFFull)));
-    putU32(out, optional + kOptSizeOfImage,
-           static_cast<std::uint32_t>(
-               std::max<std::uint64_t>(newSizeOfImage, inPlace ? 0 : image.sizeOfImage)));
-    putU32(out, dirTable + 8 * DIR_RESOURCE, newSectionVa);
-    putU32(out, dirTable + 8 * DIR_RESOURCE + 4, static_cast<std::uint32_t>(treeSize));
+    storeU32le(out, optional + kOptSizeOfInitializedData,
+               static_cast<std::uint32_t>(std::min<std::uint64_t>(initialized, 0xFFFFFFFFull)));
+    storeU32le(out, optional + kOptSizeOfImage,
+               static_cast<std::uint32_t>(
+                   std::max<std::uint64_t>(newSizeOfImage, inPlace ? 0 : image.sizeOfImage)));
+    storeU32le(out, dirTable + 8 * DIR_RESOURCE, newSectionVa);
+    storeU32le(out, dirTable + 8 * DIR_RESOURCE + 4, static_cast<std::uint32_t>(treeSize));
     if (dropCertificate) {
-        putU32(out, dirTable + 8 * DIR_SECURITY, 0);
-        putU32(out, dirTable + 8 * DIR_SECURITY + 4, 0);
+        storeU32le(out, dirTable + 8 * DIR_SECURITY, 0);
+        storeU32le(out, dirTable + 8 * DIR_SECURITY + 4, 0);
         result.notes.push_back("certificate table dropped");
     }
 
@@ -409,13 +399,13 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
     const std::uint32_t symbols = getU32(out, coff + kCoffPointerToSymbols);
     if (symbols != 0 && symbols >= imageEnd && symbols < certBegin) {
         const std::uint64_t moved = symbols - imageEnd + newImageEnd;
-        putU32(out, coff + kCoffPointerToSymbols,
-               moved <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(moved) : 0);
+        storeU32le(out, coff + kCoffPointerToSymbols,
+                   moved <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(moved) : 0);
     }
 
     if (image.checksum != 0) {
-        putU32(out, optional + kOptCheckSum, 0);
-        putU32(out, optional + kOptCheckSum, peChecksum(out));
+        storeU32le(out, optional + kOptCheckSum, 0);
+        storeU32le(out, optional + kOptCheckSum, peChecksum(out));
     }
     return result;
 }

@@ -2,7 +2,9 @@
 # Expects QUILLON_SOURCE_DIR, QSFX_ICON_FILE, QSFX_VERSION, QSFX_OUTPUT_NAME.
 set(qsfx_dir ${QUILLON_SOURCE_DIR}/sfx)
 
-# The 7z reader's sources (QUILLON_7Z_SOURCES, _C_SOURCES, _INCLUDE_DIRS).
+# The formats library and the 7z reader: QUILLON_FORMATS_SOURCES and
+# _INCLUDE_DIR, QUILLON_7Z_SOURCES, _C_SOURCES and _INCLUDE_DIRS.
+include(${QUILLON_SOURCE_DIR}/formats/sources.cmake)
 include(${qsfx_dir}/sevenzip/sources.cmake)
 set_source_files_properties(${QUILLON_7Z_C_SOURCES} PROPERTIES COMPILE_OPTIONS -w)
 
@@ -13,14 +15,14 @@ configure_file(${qsfx_dir}/module.rc.in ${CMAKE_CURRENT_BINARY_DIR}/module.rc @O
 add_executable(quillon_sfx_module_exe WIN32
     ${qsfx_dir}/launcher.h ${qsfx_dir}/launcher_common.cpp ${qsfx_dir}/launcher_win.cpp
     ${qsfx_dir}/main_win.cpp
-    ${QUILLON_7Z_SOURCES} ${CMAKE_CURRENT_BINARY_DIR}/module.rc)
+    ${QUILLON_FORMATS_SOURCES} ${QUILLON_7Z_SOURCES} ${CMAKE_CURRENT_BINARY_DIR}/module.rc)
 set_target_properties(quillon_sfx_module_exe PROPERTIES
     OUTPUT_NAME ${QSFX_OUTPUT_NAME}
     CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON CXX_EXTENSIONS OFF)
 set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/module.rc PROPERTIES
     OBJECT_DEPENDS "${QSFX_ICON_FILE};${QSFX_MANIFEST_FILE}")
 target_include_directories(quillon_sfx_module_exe PRIVATE ${qsfx_dir} ${qsfx_dir}/sevenzip
-                           ${QUILLON_SOURCE_DIR}/resedit/pe ${QUILLON_7Z_INCLUDE_DIRS})
+                           ${QUILLON_FORMATS_INCLUDE_DIR} ${QUILLON_7Z_INCLUDE_DIRS})
 target_compile_definitions(quillon_sfx_module_exe PRIVATE UNICODE _UNICODE)
 if(MINGW)
     target_compile_options(quillon_sfx_module_exe PRIVATE

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size > (1u << 20))
         return 0;
-    SpanInput input(data, size);
+    quillon::SpanInput input(data, size);
     std::uint64_t offset = 0;
     if (size >= 4 && ((data[0] == 'M' && data[1] == 'Z') ||
                       (data[0] == 0x7F && data[1] == 'E' && data[2] == 'L' && data[3] == 'F'))) {

@@ -18,7 +18,4 @@ namespace quillon::sevenzip {
 // never becomes a separator there.
 bool mapEntryName(const std::string &stored, NameMapping mapping, std::string &out);
 
-// UTF-16LE (as stored, without terminator) to UTF-8; lone surrogates become U+FFFD.
-std::string utf16ToUtf8(const std::u16string &text);
-
 } // namespace quillon::sevenzip

@@ -2,6 +2,7 @@
 // self-extractor module. Plain C++.
 #pragma once
 
+#include "imageend.h"
 #include "sevenzip.h"
 
 #include <cstdint>
@@ -29,11 +30,6 @@ struct Payload
 // places the archive right after the block. The module that calls this must
 // not hold the first line as one contiguous literal, or it would find itself.
 Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out);
-
-// The first byte after the PE image (headers and every section's raw data), or
-// after the ELF image (program segments and section table); 0 for anything else
-// or anything malformed, so the payload search then starts at the beginning.
-std::uint64_t imageEnd(Input &input);
 
 // The payload a self-extractor module runs: the first configuration block
 // after the module's own image. Everything that reads a module's payload

@@ -4,6 +4,7 @@
 #include "decoder.h"
 #include "filters.h"
 #include "names.h"
+#include "utf.h"
 
 #include <algorithm>
 #include <cstring>

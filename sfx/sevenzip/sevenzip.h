@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bytereader.h"
+#include "input.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,35 +13,6 @@
 #include <vector>
 
 namespace quillon::sevenzip {
-
-// Random-access input (a file, or a region of one).
-class Input
-{
-public:
-    virtual ~Input() = default;
-    virtual std::uint64_t size() const = 0;
-    // Reads exactly `count` bytes at `offset`; false on a short read or an I/O error.
-    virtual bool readAt(std::uint64_t offset, void *buffer, std::size_t count) = 0;
-};
-
-// Bytes already in memory; they must outlive the input.
-class SpanInput : public Input
-{
-public:
-    SpanInput(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
-    std::uint64_t size() const override { return m_size; }
-    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
-    {
-        if (offset > m_size || count > m_size - offset)
-            return false;
-        std::memcpy(buffer, m_data + offset, count);
-        return true;
-    }
-
-private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-};
 
 // How stored names become relative paths.
 enum class NameMapping

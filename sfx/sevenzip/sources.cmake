@@ -5,7 +5,8 @@
 #   QUILLON_7Z_CXX_SOURCES   our C++ sources among them
 #   QUILLON_7Z_C_SOURCES     the C sources (third-party: build them without our
 #                            C++ warning flags)
-#   QUILLON_7Z_INCLUDE_DIRS  include directories
+#   QUILLON_7Z_INCLUDE_DIRS  include directories (the formats library's come
+#                            from formats/sources.cmake)
 # The LZMA SDK's C sources (LzmaDec.c with its headers): Debian's lzma-dev
 # installs them in /usr/include/lzma; elsewhere point this at an SDK copy.
 set(QUILLON_7Z_LZMA_DIR /usr/include/lzma CACHE PATH "Folder holding the LZMA SDK's LzmaDec.c")
@@ -19,8 +20,7 @@ set(QUILLON_7Z_CXX_SOURCES
     ${_quillon_7z_dir}/names.cpp
     ${_quillon_7z_dir}/crc32.cpp)
 set(QUILLON_7Z_SOURCES ${QUILLON_7Z_CXX_SOURCES} ${QUILLON_7Z_C_SOURCES})
-get_filename_component(_quillon_7z_root ${_quillon_7z_dir}/../.. ABSOLUTE)
-set(QUILLON_7Z_INCLUDE_DIRS ${_quillon_7z_dir} ${_quillon_7z_root}/resedit/pe ${QUILLON_7Z_LZMA_DIR})
+set(QUILLON_7Z_INCLUDE_DIRS ${_quillon_7z_dir} ${QUILLON_7Z_LZMA_DIR})
 
 # Adds the reader to <target>. The C sources go into an object library of
 # their own so the target's C++ warning flags never reach them.

@@ -106,6 +106,28 @@ void TestIcoValidate::rules_data()
         << ico(62, 1, {{32, 32, 0xfffffff0u, 22}}) << false << outOfBounds(1);
     QTest::newRow("count 65535 with a short directory")
         << ico(100, 0xffff, {}) << false << incomplete;
+
+    // One cap with the resource editor: what it cannot write is refused here,
+    // so the job falls back to the main program's icon.
+    auto images = [](int count) {
+        QList<Entry> entries;
+        const quint32 directoryEnd = 6 + 16 * quint32(count);
+        for (int i = 0; i < count; ++i)
+            entries.append({16, 16, 1, directoryEnd + quint32(i)});
+        return ico(int(directoryEnd) + count, quint32(count), entries);
+    };
+    QStringList sizes256;
+    for (int i = 0; i < 256; ++i)
+        sizes256 << QStringLiteral("16x16");
+    QTest::newRow("256 images, the cap") << images(256) << true << passed(256, sizes256.join(", "));
+    QTest::newRow("257 images") << images(257) << false
+                                << QStringLiteral("ICO 图像过多：共 257 张，最多 256 张");
+    QTest::newRow("300 images") << images(300) << false
+                                << QStringLiteral("ICO 图像过多：共 300 张，最多 256 张");
+    QByteArray huge = ico(62, 1, {{48, 48, 40, 22}});
+    huge.resize(64 * 1024 * 1024 + 1);
+    QTest::newRow("one byte above 64 MiB")
+        << huge << false << QStringLiteral("图标文件太大，最多 64 MiB");
 }
 
 void TestIcoValidate::rules()

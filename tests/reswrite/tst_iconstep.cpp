@@ -20,6 +20,31 @@ struct Job
     QString output;
 };
 
+// An ICO of `count` 16x16 images, 8 bytes each: structurally sound.
+QByteArray icoWithImages(int count)
+{
+    QByteArray ico;
+    auto put16 = [&ico](quint32 v) { ico.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
+    auto put32 = [&put16](quint32 v) {
+        put16(v & 0xffff);
+        put16(v >> 16);
+    };
+    put16(0);
+    put16(1);
+    put16(quint32(count));
+    const quint32 directoryEnd = 6 + 16 * quint32(count);
+    for (int i = 0; i < count; ++i) {
+        ico.append("\x10\x10\0\0", 4);
+        put16(1);
+        put16(32);
+        put32(8);
+        put32(directoryEnd + 8 * quint32(i));
+    }
+    for (int i = 0; i < count; ++i)
+        ico.append(QByteArray(8, char(i)));
+    return ico;
+}
+
 bool parse(const QByteArray &bytes, pe::PeImage &image)
 {
     return pe::parsePe(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
@@ -120,6 +145,16 @@ void TestIconStep::paths_data()
         << "text.ico"
         << "plain.exe" << QStringList{start, invalid, tryExtract, noExtract, noIcon, version}
         << QStringList{replacing, extracted} << "module";
+    // More images than the editor writes: refused by the check, so the
+    // program's icon is used instead of leaving the module's.
+    QTest::newRow("300-image user icon: extraction instead")
+        << "many.ico"
+        << "fixturegui.exe"
+        << QStringList{start,     QStringLiteral("ICO 图像过多：共 300 张，最多 256 张"),
+                       invalid,   tryExtract,
+                       extracted, replacing,
+                       replaced,  version}
+        << QStringList{userIcon} << "extracted";
     QTest::newRow("missing user icon")
         << "missing"
         << "fixturegui.exe" << QStringList{start,      QStringLiteral("警告：图标文件不存在: %1"),
@@ -152,6 +187,9 @@ void TestIconStep::paths()
     } else if (icon == QLatin1String("text.ico")) {
         iconPath = m_dir.filePath(icon);
         writeAll(iconPath, "not an icon at all");
+    } else if (icon == QLatin1String("many.ico")) {
+        iconPath = m_dir.filePath(icon);
+        QVERIFY(writeAll(iconPath, icoWithImages(300)));
     } else if (!icon.isEmpty()) {
         iconPath = fixture(icon);
     }

@@ -37,13 +37,13 @@ std::uint64_t dirOffset(const pe::PeImage &image, std::size_t index)
     return image.optionalHeaderOffset + (image.pe32plus ? 112 : 96) + 8 * index;
 }
 
-std::vector<resedit::IcoImage> icoImages(const QString &path)
+std::vector<ico::Image> icoImages(const QString &path)
 {
     const QByteArray bytes = readAll(path);
-    std::vector<resedit::IcoImage> images;
-    const Error e = resedit::parseIco(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-                                      static_cast<std::uint64_t>(bytes.size()), images);
-    return e.ok() ? images : std::vector<resedit::IcoImage>();
+    std::vector<ico::Image> images;
+    const Error e = ico::readIco(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                 static_cast<std::uint64_t>(bytes.size()), images);
+    return e.ok() ? images : std::vector<ico::Image>();
 }
 
 // Invariants every written image must keep, checked with our reader.

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-class MemoryInput : public quillon::sevenzip::Input
+class MemoryInput : public quillon::Input
 {
 public:
     explicit MemoryInput(std::string data) : m_data(std::move(data)) {}

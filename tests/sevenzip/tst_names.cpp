@@ -12,7 +12,6 @@ class TestNames : public QObject
 private slots:
     void mapping_data();
     void mapping();
-    void utf16();
 };
 
 void TestNames::mapping_data()
@@ -90,16 +89,6 @@ void TestNames::mapping()
     QCOMPARE(result, accepted);
     if (accepted)
         QCOMPARE(QString::fromStdString(out), expected);
-}
-
-void TestNames::utf16()
-{
-    using quillon::sevenzip::utf16ToUtf8;
-    QCOMPARE(utf16ToUtf8(u"a\u00e9\u4e2d"), std::string("a\xC3\xA9\xE4\xB8\xAD"));
-    QCOMPARE(utf16ToUtf8(std::u16string{0xD83D, 0xDE00}), std::string("\xF0\x9F\x98\x80"));
-    // Lone surrogates cannot become UTF-8; they turn into U+FFFD.
-    QCOMPARE(utf16ToUtf8(std::u16string{0xD83D, u'x'}), std::string("\xEF\xBF\xBDx"));
-    QCOMPARE(utf16ToUtf8(std::u16string{0xDE00}), std::string("\xEF\xBF\xBD"));
 }
 
 QTEST_APPLESS_MAIN(TestNames)

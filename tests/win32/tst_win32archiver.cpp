@@ -2,6 +2,7 @@
 // Windows 7-Zip console program under Wine must make an archive whose root
 // holds the source folder's content, and our 7z reader must unpack it equal
 // to the source.
+#include "fileinput.h"
 #include "jobtext.h"
 #include "sevenzip.h"
 #include "wine.h"
@@ -16,25 +17,9 @@
 #include <QTest>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
-
-class FileInput : public quillon::sevenzip::Input
-{
-public:
-    explicit FileInput(const QString &path) : m_file(path) { m_file.open(QIODevice::ReadOnly); }
-    std::uint64_t size() const override { return static_cast<std::uint64_t>(m_file.size()); }
-    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
-    {
-        return m_file.seek(static_cast<qint64>(offset)) &&
-               m_file.read(static_cast<char *>(buffer), static_cast<qint64>(count)) ==
-                   static_cast<qint64>(count);
-    }
-    bool isOpen() const { return m_file.isOpen(); }
-
-private:
-    QFile m_file;
-};
 
 // Collects what the reader unpacks: relative path -> bytes; directories map
 // to a null array.
@@ -207,8 +192,10 @@ void TestWindowsArchiver::archiveRootHoldsFolderContent()
         return;
     }
 
-    FileInput input(work.filePath(QStringLiteral("temp.7z")));
-    QVERIFY(input.isOpen());
+    const std::unique_ptr<quillon::Input> file = quillon::openFileInput(
+        QFile::encodeName(work.filePath(QStringLiteral("temp.7z"))).toStdString());
+    QVERIFY(file);
+    quillon::Input &input = *file;
     quillon::sevenzip::Archive archive;
     const quillon::Error opened = archive.open(input);
     QVERIFY2(opened.ok(), opened.message().c_str());

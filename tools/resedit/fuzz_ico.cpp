@@ -9,8 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size > (1u << 20))
         return 0;
-    std::vector<quillon::resedit::IcoImage> images;
-    if (quillon::resedit::parseIco(data, size, images).failed())
+    std::vector<quillon::ico::Image> images;
+    if (quillon::ico::readIco(data, size, images).failed())
         return 0;
     std::vector<quillon::pe::Resource> resources;
     std::string summary;

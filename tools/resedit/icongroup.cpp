@@ -1,122 +1,13 @@
 #include "icongroup.h"
 
-#include <algorithm>
 #include <set>
 
 namespace quillon::resedit {
 
-namespace {
-
-constexpr std::uint16_t kMaxImages = 256;
-constexpr std::uint64_t kMaxIcoSize = 64ull * 1024 * 1024;
-
-bool isPng(const std::vector<std::uint8_t> &data)
-{
-    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    return data.size() >= 8 && std::equal(signature, signature + 8, data.begin());
-}
-
-// Planes and bit count for a directory entry that leaves them 0, taken from
-// the image itself, so the loader can match sizes and depths.
-void completeEntry(IcoImage &image)
-{
-    if (image.planes != 0 && image.bitCount != 0)
-        return;
-    if (isPng(image.data)) {
-        image.planes = 1;
-        image.bitCount = 32;
-        return;
-    }
-    ByteReader reader(image.data.data(), image.data.size());
-    std::uint16_t planes = 0;
-    std::uint16_t bitCount = 0;
-    if (reader.skip(12) && reader.u16le(planes) && reader.u16le(bitCount)) {
-        if (image.planes == 0)
-            image.planes = planes;
-        if (image.bitCount == 0)
-            image.bitCount = bitCount;
-    }
-}
-
-std::vector<std::uint16_t> groupIconIds(const std::vector<std::uint8_t> &group)
-{
-    std::vector<std::uint16_t> ids;
-    ByteReader reader(group.data(), group.size());
-    std::uint16_t reserved = 0;
-    std::uint16_t type = 0;
-    std::uint16_t count = 0;
-    if (!reader.u16le(reserved) || !reader.u16le(type) || !reader.u16le(count))
-        return ids;
-    for (std::uint16_t i = 0; i < count; ++i) {
-        std::uint16_t id = 0;
-        if (!reader.skip(12) || !reader.u16le(id))
-            break;
-        ids.push_back(id);
-    }
-    return ids;
-}
-
-void put16(std::vector<std::uint8_t> &out, std::uint16_t value)
-{
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put32(std::vector<std::uint8_t> &out, std::uint32_t value)
-{
-    put16(out, static_cast<std::uint16_t>(value & 0xFFFF));
-    put16(out, static_cast<std::uint16_t>(value >> 16));
-}
-
-} // namespace
-
-Error parseIco(const std::uint8_t *data, std::uint64_t size, std::vector<IcoImage> &images)
-{
-    images.clear();
-    if (size > kMaxIcoSize)
-        return Error(ErrorKind::LimitExceeded, 0, "icon file too large");
-    ByteReader reader(data, size);
-    std::uint16_t reserved = 0;
-    std::uint16_t type = 0;
-    std::uint16_t count = 0;
-    if (!reader.u16le(reserved) || !reader.u16le(type) || !reader.u16le(count))
-        return Error(ErrorKind::Truncated, 0, "icon header");
-    if (reserved != 0 || type != 1)
-        return Error(ErrorKind::Malformed, 0, "not an icon file");
-    if (count == 0)
-        return Error(ErrorKind::Malformed, 4, "icon file without images");
-    if (count > kMaxImages)
-        return Error(ErrorKind::LimitExceeded, 4, "too many images");
-    if (!rangeInside(6, std::uint64_t{count} * 16, size))
-        return Error(ErrorKind::Truncated, 6, "icon directory");
-
-    images.reserve(count);
-    for (std::uint16_t i = 0; i < count; ++i) {
-        const std::uint64_t entry = reader.pos();
-        IcoImage image;
-        std::uint8_t reservedByte = 0;
-        std::uint32_t bytes = 0;
-        std::uint32_t offset = 0;
-        if (!reader.u8(image.width) || !reader.u8(image.height) || !reader.u8(image.colorCount) ||
-            !reader.u8(reservedByte) || !reader.u16le(image.planes) ||
-            !reader.u16le(image.bitCount) || !reader.u32le(bytes) || !reader.u32le(offset))
-            return Error(ErrorKind::Truncated, entry, "icon directory entry");
-        if (bytes == 0)
-            return Error(ErrorKind::Malformed, entry, "empty icon image");
-        const ByteReader body = reader.sub(offset, bytes);
-        if (!body.ok())
-            return Error(ErrorKind::Truncated, offset, "icon image outside the file");
-        image.data.assign(body.data(), body.data() + body.size());
-        completeEntry(image);
-        images.push_back(std::move(image));
-    }
-    return Error();
-}
-
 Error replaceIconGroup(std::vector<pe::Resource> &resources, const pe::ResId &groupName,
-                       int language, const std::vector<IcoImage> &images, std::string &summary)
+                       int language, const std::vector<ico::Image> &images, std::string &summary)
 {
-    if (images.empty() || images.size() > kMaxImages)
+    if (images.empty() || images.size() > ico::kMaxImages)
         return Error(ErrorKind::Malformed, 0, "no images to write");
     const pe::ResId groupType = pe::ResId::fromId(pe::kRtGroupIcon);
     const pe::ResId iconType = pe::ResId::fromId(pe::kRtIcon);
@@ -129,7 +20,7 @@ Error replaceIconGroup(std::vector<pe::Resource> &resources, const pe::ResId &gr
         if (it->type == groupType && it->name == groupName) {
             if (groupLanguage < 0)
                 groupLanguage = it->language;
-            for (std::uint16_t id : groupIconIds(it->data))
+            for (std::uint16_t id : ico::groupImageIds(it->data.data(), it->data.size()))
                 oldIcons.insert(id);
             it = resources.erase(it);
             ++removedGroups;
@@ -143,7 +34,7 @@ Error replaceIconGroup(std::vector<pe::Resource> &resources, const pe::ResId &gr
     // Images another group still shows stay.
     for (const pe::Resource &res : resources) {
         if (res.type == groupType) {
-            for (std::uint16_t id : groupIconIds(res.data))
+            for (std::uint16_t id : ico::groupImageIds(res.data.data(), res.data.size()))
                 oldIcons.erase(id);
         }
     }
@@ -165,20 +56,19 @@ Error replaceIconGroup(std::vector<pe::Resource> &resources, const pe::ResId &gr
     if (ids.size() < images.size())
         return Error(ErrorKind::LimitExceeded, 0, "no free icon numbers");
 
-    std::vector<std::uint8_t> group;
-    put16(group, 0);
-    put16(group, 1);
-    put16(group, static_cast<std::uint16_t>(images.size()));
+    std::vector<ico::GroupEntry> entries;
+    entries.reserve(images.size());
     for (std::size_t i = 0; i < images.size(); ++i) {
-        const IcoImage &image = images[i];
-        group.push_back(image.width);
-        group.push_back(image.height);
-        group.push_back(image.colorCount);
-        group.push_back(0);
-        put16(group, image.planes);
-        put16(group, image.bitCount);
-        put32(group, static_cast<std::uint32_t>(image.data.size()));
-        put16(group, ids[i]);
+        const ico::Image &image = images[i];
+        ico::GroupEntry entry;
+        entry.width = image.width;
+        entry.height = image.height;
+        entry.colorCount = image.colorCount;
+        entry.planes = image.planes;
+        entry.bitCount = image.bitCount;
+        entry.bytesInResource = static_cast<std::uint32_t>(image.data.size());
+        entry.imageId = ids[i];
+        entries.push_back(entry);
 
         pe::Resource icon;
         icon.type = iconType;
@@ -191,7 +81,7 @@ Error replaceIconGroup(std::vector<pe::Resource> &resources, const pe::ResId &gr
     groupRes.type = groupType;
     groupRes.name = groupName;
     groupRes.language = static_cast<std::uint16_t>(groupLanguage);
-    groupRes.data = std::move(group);
+    groupRes.data = ico::writeGroup(entries);
     pe::upsertResource(resources, std::move(groupRes));
 
     summary = (removedGroups ? "replaced" : "added") + std::string(" icon group with ") +

@@ -159,8 +159,8 @@ int run(const std::vector<std::string> &args)
     std::string why;
     if (!readFile(icoPath, icoBytes, why))
         return fail(1, "cannot read icon file: " + icoPath + ": " + why);
-    std::vector<resedit::IcoImage> images;
-    Error error = resedit::parseIco(icoBytes.data(), icoBytes.size(), images);
+    std::vector<ico::Image> images;
+    Error error = ico::readIco(icoBytes.data(), icoBytes.size(), images);
     if (error.failed())
         return fail(1, "bad icon file: " + icoPath + ": " + error.message());
 

@@ -1,4 +1,5 @@
 // quillon-unpack l|t|x ARCHIVE [OUTDIR]
+#include "fileinput.h"
 #include "payload.h"
 #include "posixsink.h"
 #include "sevenzip.h"
@@ -16,47 +17,6 @@ namespace {
 
 using namespace quillon;
 using namespace quillon::sevenzip;
-
-class FileInput : public Input
-{
-public:
-    ~FileInput() override
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool open(const char *path)
-    {
-        m_fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        struct stat st
-        {
-        };
-        if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
-            return false;
-        m_size = static_cast<std::uint64_t>(st.st_size);
-        return true;
-    }
-    std::uint64_t size() const override { return m_size; }
-    bool readAt(std::uint64_t offset, void *buffer, std::size_t count) override
-    {
-        auto *p = static_cast<char *>(buffer);
-        while (count) {
-            const ssize_t n = ::pread(m_fd, p, count, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            p += n;
-            count -= static_cast<std::size_t>(n);
-            offset += static_cast<std::uint64_t>(n);
-        }
-        return true;
-    }
-
-private:
-    int m_fd = -1;
-    std::uint64_t m_size = 0;
-};
 
 // Checks the data without writing it anywhere.
 class TestSink : public Sink
@@ -126,9 +86,10 @@ int main(int argc, char **argv)
     const char mode = argv[1][0];
     if (mode != 'x' && argc == 4)
         return usage();
-    FileInput input;
-    if (!input.open(argv[2]))
+    const std::unique_ptr<Input> file = openFileInput(argv[2]);
+    if (!file)
         return failWith(std::string("cannot open ") + argv[2] + ": " + std::strerror(errno));
+    Input &input = *file;
 
     // A module (PE, or ELF for the host launcher) is read as the module reads
     // itself: the payload after its own image.
@@ -165,7 +126,7 @@ int main(int argc, char **argv)
                     static_cast<unsigned long long>(sink.bytes));
         return 0;
     }
-    quillon::unpack::PosixSink sink(argc == 4 ? argv[3] : ".");
+    quillon::sevenzip::PosixSink sink(argc == 4 ? argv[3] : ".");
     if (!sink.open())
         return failWith(sink.lastError());
     error = archive.extract(sink);

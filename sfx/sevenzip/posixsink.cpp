@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quillon::unpack {
+namespace quillon::sevenzip {
 namespace {
 
 constexpr std::uint32_t kUnixExtension = 0x8000;
@@ -34,7 +34,12 @@ std::string errnoText()
 
 } // namespace
 
-PosixSink::PosixSink(std::string root) : m_root(std::move(root)) {}
+PosixSink::PosixSink(std::string root, Access access) : m_root(std::move(root)), m_access(access) {}
+
+mode_t PosixSink::folderMode() const
+{
+    return m_access == Access::OwnerOnly ? 0700 : 0777;
+}
 
 PosixSink::~PosixSink()
 {
@@ -73,7 +78,7 @@ bool PosixSink::open()
         if (next == std::string::npos)
             next = m_root.size();
         prefix = m_root.substr(0, next);
-        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0777) == 0)
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), folderMode()) == 0)
             m_created.emplace_back(prefix, true);
         else if (!prefix.empty() && errno != EEXIST)
             return fail("cannot create " + prefix + ": " + errnoText());
@@ -100,7 +105,7 @@ int PosixSink::openParent(const std::string &path, std::string &leaf)
         const std::string part = path.substr(pos, slash - pos);
         int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0 && errno == ENOENT) {
-            if (::mkdirat(fd, part.c_str(), 0777) == 0)
+            if (::mkdirat(fd, part.c_str(), folderMode()) == 0)
                 m_created.emplace_back(m_root + "/" + path.substr(0, slash), true);
             next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
@@ -116,14 +121,14 @@ int PosixSink::openParent(const std::string &path, std::string &leaf)
     }
 }
 
-bool PosixSink::directory(const sevenzip::Entry &entry)
+bool PosixSink::directory(const Entry &entry)
 {
     std::string leaf;
     const int parent = openParent(entry.path, leaf);
     if (parent < 0)
         return false;
     bool ok = true;
-    if (::mkdirat(parent, leaf.c_str(), 0777) == 0) {
+    if (::mkdirat(parent, leaf.c_str(), folderMode()) == 0) {
         m_created.emplace_back(m_root + "/" + entry.path, true);
     } else {
         struct stat st
@@ -139,7 +144,7 @@ bool PosixSink::directory(const sevenzip::Entry &entry)
     return ok;
 }
 
-bool PosixSink::beginFile(const sevenzip::Entry &entry)
+bool PosixSink::beginFile(const Entry &entry)
 {
     closeFile();
     std::string leaf;
@@ -169,7 +174,7 @@ bool PosixSink::beginFile(const sevenzip::Entry &entry)
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
         const std::string name = stem + std::to_string(counter++);
         m_fd = ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0666);
+                        m_access == Access::OwnerOnly ? 0600 : 0666);
         if (m_fd >= 0)
             m_temp = name;
         else if (errno != EEXIST)
@@ -201,11 +206,15 @@ bool PosixSink::write(const std::uint8_t *data, std::size_t size)
     return true;
 }
 
-bool PosixSink::endFile(const sevenzip::Entry &entry)
+bool PosixSink::endFile(const Entry &entry)
 {
     bool ok = true;
-    if (entry.hasAttributes && (entry.attributes & kUnixExtension))
-        ::fchmod(m_fd, static_cast<mode_t>((entry.attributes >> 16) & 0777));
+    if (entry.hasAttributes && (entry.attributes & kUnixExtension)) {
+        auto mode = static_cast<mode_t>((entry.attributes >> 16) & 0777);
+        if (m_access == Access::OwnerOnly)
+            mode |= S_IRUSR | S_IWUSR;
+        ::fchmod(m_fd, mode);
+    }
     if (entry.hasModificationTime) {
         const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(entry.modificationTime)};
         ::futimens(m_fd, times);
@@ -255,4 +264,4 @@ void PosixSink::removeCreated()
     m_created.clear();
 }
 
-} // namespace quillon::unpack
+} // namespace quillon::sevenzip

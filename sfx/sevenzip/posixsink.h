@@ -4,29 +4,37 @@
 // removed again. Each file is written under a temporary name beside its
 // target and renamed into place only after its CRC was checked, so a file
 // that was there before is either replaced by a checked one or left as it was.
+// quillon-unpack and the host launcher extract through it.
 #pragma once
 
 #include "sevenzip.h"
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
-namespace quillon::unpack {
+namespace quillon::sevenzip {
 
-class PosixSink : public sevenzip::Sink
+class PosixSink : public Sink
 {
 public:
-    explicit PosixSink(std::string root);
+    enum class Access
+    {
+        AsStored,  // new folders 0777, files 0666 (less the umask), stored modes as they are
+        OwnerOnly, // new folders 0700, files 0600, stored modes keep the owner's read and write
+    };
+
+    explicit PosixSink(std::string root, Access access = Access::AsStored);
     ~PosixSink() override;
     PosixSink(const PosixSink &) = delete;
     PosixSink &operator=(const PosixSink &) = delete;
 
     // Opens (creating when missing) the root directory.
     bool open();
-    bool directory(const sevenzip::Entry &entry) override;
-    bool beginFile(const sevenzip::Entry &entry) override;
+    bool directory(const Entry &entry) override;
+    bool beginFile(const Entry &entry) override;
     bool write(const std::uint8_t *data, std::size_t size) override;
-    bool endFile(const sevenzip::Entry &entry) override;
+    bool endFile(const Entry &entry) override;
     // Applies directory times (after their content was written).
     bool finish();
     // Removes every file and directory this sink created, newest first.
@@ -35,11 +43,13 @@ public:
 
 private:
     int openParent(const std::string &path, std::string &leaf);
+    mode_t folderMode() const;
     bool fail(const std::string &what);
     // Closes the file being written and removes its temporary name.
     void closeFile();
 
     std::string m_root;
+    Access m_access;
     int m_rootFd = -1;
     int m_fd = -1;          // the temporary file
     int m_parentFd = -1;    // its folder
@@ -48,8 +58,8 @@ private:
     bool m_existed = false; // the target was there before
     std::string m_current;
     std::vector<std::pair<std::string, bool>> m_created; // path, is directory
-    std::vector<sevenzip::Entry> m_directories;
+    std::vector<Entry> m_directories;
     std::string m_error;
 };
 
-} // namespace quillon::unpack
+} // namespace quillon::sevenzip
