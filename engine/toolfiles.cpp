@@ -139,20 +139,27 @@ BundleCopy ensureBundleCopy(const QString &resourcePath, const QString &targetPa
     // Write beside the target under a private name, then rename over it:
     // concurrent jobs never see a half-written program.
     const QFileInfo target(targetPath);
-    QTemporaryFile temp(target.absolutePath() + QLatin1Char('/') + target.fileName() +
-                        QStringLiteral(".XXXXXX"));
-    if (!temp.open()) {
+    QString written;
+    {
+        QTemporaryFile temp(target.absolutePath() + QLatin1Char('/') + target.fileName() +
+                            QStringLiteral(".XXXXXX"));
+        if (!temp.open()) {
+            return BundleCopy::Failed;
+        }
+        if (temp.write(bytes) != bytes.size() || !temp.flush()) {
+            return BundleCopy::Failed;
+        }
+        temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                            QFileDevice::ExeOwner);
+        temp.setAutoRemove(false);
+        written = temp.fileName();
+        // close() keeps the handle open; only the destructor releases it, and
+        // Windows renames no open file.
+    }
+    if (!renameOver(written, targetPath)) {
+        QFile::remove(written);
         return BundleCopy::Failed;
     }
-    if (temp.write(bytes) != bytes.size() || !temp.flush()) {
-        return BundleCopy::Failed;
-    }
-    temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    temp.close();
-    if (!renameOver(temp.fileName(), targetPath)) {
-        return BundleCopy::Failed;
-    }
-    temp.setAutoRemove(false);
     return BundleCopy::Copied;
 }
 

@@ -26,6 +26,13 @@
 
 class Worker;
 
+#ifdef Q_OS_WIN
+// Windows shows its own file dialogs, which are no widgets the driver below
+// could answer: the tests answer Qt's (the window's code is the same).
+inline const bool guiTestQtDialogs =
+    (QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs), true);
+#endif
+
 // Reaches MainWindow's private members (a friend of the class).
 class GuiTestProbe
 {

@@ -1,0 +1,158 @@
+// A real job from the window on Windows (under Wine): the product's bundle
+// (the Windows 7-Zip archiver, our module and resource editor) packs a small
+// folder with an icon; the output is then started with arguments and its
+// icon group and version resource are read back with the system's calls.
+#include "guitest.h"
+#include "versioninfo.h"
+#include "worker.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+namespace {
+
+std::wstring wide(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// A string of the version resource's en-US table, as the shell shows it.
+QString versionString(const QString &exe, const QString &key)
+{
+    const std::wstring path = wide(exe);
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size == 0)
+        return QStringLiteral("<no version resource>");
+    std::vector<char> buffer(size);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, buffer.data()))
+        return QStringLiteral("<unreadable>");
+    const std::wstring query =
+        (QStringLiteral("\\StringFileInfo\\040904B0\\") + key).toStdWString();
+    void *value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(buffer.data(), query.c_str(), &value, &length) || !value)
+        return QStringLiteral("<missing>");
+    return QString::fromWCharArray(static_cast<const wchar_t *>(value)).left(int(length));
+}
+
+} // namespace
+
+class TestWindowJob : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir tmp;
+    QString source;
+    QString icon;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(tmp.isValid());
+        source = tmp.filePath(QStringLiteral("App 应用"));
+        QVERIFY(QDir().mkpath(source + QStringLiteral("/data")));
+        QVERIFY(QFile::copy(QStringLiteral(QUILLON_ECHOARGS), source + QStringLiteral("/app.exe")));
+        QVERIFY(writeFile(source + QStringLiteral("/data/说明.txt"), "hello\n"));
+        // An icon of two sizes in a colour the output must show.
+        icon = tmp.filePath(QStringLiteral("red.ico"));
+        QImage image(32, 32, QImage::Format_ARGB32);
+        image.fill(QColor(200, 30, 30));
+        QVERIFY(image.save(icon, "ICO"));
+    }
+
+    void init() { isolateSettings(); }
+
+    void jobThroughWindow()
+    {
+        const QString output = tmp.filePath(QStringLiteral("out 输出"));
+        QVERIFY(QDir().mkpath(output));
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        GuiTestProbe probe(&window);
+        Ui::MainWindow *ui = probe.ui();
+        ui->folderLineEdit->setText(source);
+        probe.populateMainExeList(source);
+        ui->mainExeComboBox->setCurrentIndex(ui->mainExeComboBox->findText("app.exe"));
+        ui->outputLineEdit->setText(output);
+        ui->iconLineEdit->setText(icon);
+
+        QSignalSpy workerLog(probe.worker(), &Worker::logMessage);
+        ModalDriver driver;
+        driver.answer(QMessageBox::Ok);
+        QVERIFY(QMetaObject::invokeMethod(&window, "on_startButton_clicked"));
+        QTRY_VERIFY_WITH_TIMEOUT(!driver.seen.isEmpty() && driver.pending() == 0, 240000);
+        QStringList lines;
+        for (const QList<QVariant> &args : workerLog)
+            lines << args.at(0).toString();
+        const QString log = lines.join(QLatin1Char('\n'));
+        QCOMPARE(driver.seen.size(), 1);
+        QVERIFY2(driver.seen[0].title == QStringLiteral("完成"), log.toUtf8().constData());
+
+        // The archiver was run with Windows paths and the folder's "\*".
+        const QString command = lines.filter(QStringLiteral("执行命令: ")).value(0);
+        QVERIFY2(command.contains(QDir::toNativeSeparators(source) + QStringLiteral("\\*")),
+                 command.toUtf8().constData());
+        QVERIFY2(!command.contains(QLatin1Char('/')), command.toUtf8().constData());
+        const QString exe = output + QStringLiteral("/app.exe");
+        QVERIFY2(lines.contains(QStringLiteral("输出文件: ") + QDir::toNativeSeparators(exe)),
+                 log.toUtf8().constData());
+        // The worker passes the archiver's output on by the read; the pane
+        // shows it by the line (Windows' 7-Zip ends its lines with CR LF).
+        const QStringList pane = ui->logTextEdit->toPlainText().split(QLatin1Char('\n'));
+        QVERIFY2(pane.contains(QStringLiteral("Everything is Ok")), log.toUtf8().constData());
+
+        // The output runs: arguments passed through, the program's exit code.
+        const QString echo = tmp.filePath(QStringLiteral("args.txt"));
+        const QStringList arguments{QStringLiteral("plain"), QStringLiteral("with space"),
+                                    QStringLiteral("quote\"inside"), QStringLiteral("中文 参数"),
+                                    QString()};
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUILLON_ECHO_FILE"), QDir::toNativeSeparators(echo));
+        run.setProcessEnvironment(env);
+        run.start(exe, arguments);
+        QVERIFY(run.waitForFinished(120000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 7);
+        QFile echoed(echo);
+        QVERIFY(echoed.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(echoed.readAll()).split(QLatin1Char('\n')),
+                 arguments + QStringList{QString()});
+
+        // The icon group is the chosen icon; the version resource names the
+        // main program.
+        const std::wstring path = wide(exe);
+        QCOMPARE(ExtractIconExW(path.c_str(), -1, nullptr, nullptr, 0), 1u);
+        HICON large = nullptr;
+        QCOMPARE(ExtractIconExW(path.c_str(), 0, &large, nullptr, 1), 1u);
+        QVERIFY(large);
+        const QImage shown = QImage::fromHICON(large);
+        DestroyIcon(large);
+        QVERIFY(!shown.isNull());
+        QVERIFY2(QColor(shown.pixel(shown.width() / 2, shown.height() / 2)) == QColor(200, 30, 30),
+                 lines.filter(QStringLiteral("图标")).join(QLatin1Char('\n')).toUtf8().constData());
+        QCOMPARE(versionString(exe, QStringLiteral("OriginalFilename")), QStringLiteral("app.exe"));
+        QCOMPARE(versionString(exe, QStringLiteral("InternalName")), QStringLiteral("app"));
+        QCOMPARE(versionString(exe, QStringLiteral("FileDescription")),
+                 QString::fromLatin1(quillon::kVersionDescription));
+        QCOMPARE(versionString(exe, QStringLiteral("FileVersion")),
+                 QString::fromLatin1(quillon::kVersionText));
+    }
+};
+
+QTEST_MAIN(TestWindowJob)
+#include "tst_windowjob.moc"
