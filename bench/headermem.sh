@@ -15,32 +15,14 @@ unpack=$build/bin/quillon-unpack
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-bench-headermem.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-python3 - "$work" <<'PY'
-import lzma, struct, sys, zlib
+python3 - "$work" "$here/tests/sevenzip" <<'PY'
+import sys
 work = sys.argv[1]
-
-def num(v):
-    for extra in range(8):
-        if v < 1 << (7 * (extra + 1)):
-            first = ((0xFF00 >> extra) & 0xFF) | (v >> (8 * extra))
-            return bytes([first]) + v.to_bytes(8, "little")[:extra]
-    return b"\xff" + v.to_bytes(8, "little")
-
-def wrap(packed, header):
-    tail = struct.pack("<QQI", len(packed), len(header), zlib.crc32(header))
-    return b"7z\xbc\xaf\x27\x1c\x00\x04" + struct.pack("<I", zlib.crc32(tail)) + tail + packed + header
+sys.path.insert(0, sys.argv[2])
+from hostile7z import encoded as encode, num
 
 def encoded(header):
-    dict_size = 1 << 16
-    packed = lzma.compress(header, format=lzma.FORMAT_RAW, filters=[
-        {"id": lzma.FILTER_LZMA1, "dict_size": dict_size, "lc": 3, "lp": 0, "pb": 2,
-         "preset": 1}])
-    props = bytes([0x5D]) + dict_size.to_bytes(4, "little")
-    h = b"\x17\x06" + num(0) + num(1) + b"\x09" + num(len(packed)) + b"\x00"
-    h += b"\x07\x0b" + num(1) + b"\x00" + num(1) + b"\x23\x03\x01\x01" + num(5) + props
-    h += b"\x0c" + num(len(header)) + b"\x0a\x01" + struct.pack("<I", zlib.crc32(header))
-    h += b"\x00\x00"
-    return wrap(packed, h)
+    return encode(header, preset=1)
 
 def pad(head, size):
     return head + bytes(size - len(head))

@@ -29,26 +29,13 @@ seed bcj2 -m0=BCJ2 -m1=LZMA -m2=LZMA -m3=LZMA -mb0:1 -mb0s1:2 -mb0s2:3
 seed bcj2-stored -m0=BCJ2 -m1=LZMA -mb0:1
 seed bcj2-rc-lzma -m0=BCJ2 -m1=LZMA -m2=LZMA -mb0:1 -mb0s3:2
 # Encoded headers that declare many records: 64 KiB of header, mostly zeros.
-python3 - "$out" <<'PY'
-import lzma, struct, sys, zlib
+python3 - "$out" "$root/tests/sevenzip" <<'PY'
+import sys
 out = sys.argv[1]
-def num(v):
-    for extra in range(8):
-        if v < 1 << (7 * (extra + 1)):
-            first = ((0xFF00 >> extra) & 0xFF) | (v >> (8 * extra))
-            return bytes([first]) + v.to_bytes(8, "little")[:extra]
-    return b"\xff" + v.to_bytes(8, "little")
-def wrap(packed, header):
-    tail = struct.pack("<QQI", len(packed), len(header), zlib.crc32(header))
-    return b"7z\xbc\xaf\x27\x1c\x00\x04" + struct.pack("<I", zlib.crc32(tail)) + tail + packed + header
-def encoded(header, size=1 << 16):
-    header += bytes(size - len(header))
-    packed = lzma.compress(header, format=lzma.FORMAT_RAW, filters=[
-        {"id": lzma.FILTER_LZMA1, "dict_size": 1 << 16, "lc": 3, "lp": 0, "pb": 2}])
-    h = b"\x17\x06" + num(0) + num(1) + b"\x09" + num(len(packed)) + b"\x00"
-    h += b"\x07\x0b\x01\x00\x01\x23\x03\x01\x01\x05\x5d\x00\x00\x01\x00"
-    h += b"\x0c" + num(len(header)) + b"\x0a\x01" + struct.pack("<I", zlib.crc32(header)) + b"\x00\x00"
-    return wrap(packed, h)
+sys.path.insert(0, sys.argv[2])
+from hostile7z import encoded, num
+def padded(header, size=1 << 16):
+    return encoded(header + bytes(size - len(header)))
 n = 1 << 16
 seeds = {
     "many-folders": b"\x01\x04\x06\x00" + num(n // 5) + b"\x09" + bytes(n // 5) + b"\x00\x07\x0b"
@@ -60,6 +47,6 @@ seeds = {
                        b"\x00\x08\x0d" + num(n // 5 - 64) + b"\x09",
 }
 for name, header in seeds.items():
-    open(f"{out}/{name}.7z", "wb").write(encoded(header))
+    open(f"{out}/{name}.7z", "wb").write(padded(header))
 PY
 ls -l "$out"
