@@ -369,6 +369,15 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
     if (!inPlace) {
         headerAt = sectionTable + kSectionHeaderSize * sectionCount;
         static const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+        // The section that held the tree stays mapped but gives up its name:
+        // a system resource updater that looks for the tree by that name (as
+        // Wine's EndUpdateResource does) would take the old one up again.
+        static const char retired[8] = {'.', 'o', 'l', 'd', 'r', 'e', 's', 0};
+        for (std::size_t i = 0; i < sectionCount; ++i) {
+            std::uint8_t *oldName = out.data() + sectionTable + kSectionHeaderSize * i;
+            if (std::memcmp(oldName, name, 8) == 0)
+                std::memcpy(oldName, retired, 8);
+        }
         std::memcpy(out.data() + headerAt, name, 8);
         storeU32le(out, headerAt + 12, newSectionVa);
         storeU32le(out, headerAt + 20, static_cast<std::uint32_t>(newSectionRaw));

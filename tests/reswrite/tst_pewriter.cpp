@@ -160,6 +160,15 @@ void TestPeWriter::roundTrip()
         }
         checkLayout(out, edited);
         QCOMPARE(edited.sections.size(), sectionsBefore + 1); // the second round grew in place
+        // One section is named ".rsrc", the one holding the tree: Wine's
+        // UpdateResource goes by the name and would revive the old tree.
+        QStringList named;
+        for (const pe::Section &s : edited.sections) {
+            if (s.name == ".rsrc")
+                named << QString::number(s.virtualAddress, 16);
+        }
+        QCOMPARE(named,
+                 QStringList{QString::number(edited.dataDirectories[pe::DIR_RESOURCE].rva, 16)});
         QVERIFY(toBytes(out).endsWith(overlay));
         if (image.checksum != 0)
             QVERIFY(edited.checksum != 0);
