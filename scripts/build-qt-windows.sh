@@ -36,11 +36,23 @@ compiler="$(x86_64-w64-mingw32-g++-posix --version | head -n 1)"
 recipe="$(printf '%s\n' "$version" "$compiler" "${options[@]}" | cat - "$toolchain" | sha256sum | cut -c1-12)"
 prefix="$cache/qt-$version-mingw64-$recipe"
 
-if [ -f "$prefix/.complete" ]; then
-    echo "qt-windows: using $prefix"
-    echo "$prefix"
-    exit 0
+mkdir -p "$cache"
+done_already() {
+    if [ -f "$prefix/.complete" ]; then
+        echo "qt-windows: using $prefix"
+        echo "$prefix"
+        exit 0
+    fi
+}
+done_already
+# One build at a time: a second run waits for the first and then uses its
+# result instead of clearing its work folder.
+exec 9>"$cache/qt-$version-mingw64-$recipe.lock"
+if ! flock -n 9; then
+    echo "qt-windows: waiting for the build of $prefix in progress" >&2
+    flock 9
 fi
+done_already
 
 log() { echo "qt-windows: $*" >&2; }
 sudo=""
