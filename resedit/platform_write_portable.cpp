@@ -2,6 +2,7 @@
 // the Windows calls. Built on the portable PE reader and writer.
 #include "platform_write.h"
 
+#include "atomicfile.h"
 #include "bytereader.h"
 #include "peimage.h"
 #include "pewriter.h"

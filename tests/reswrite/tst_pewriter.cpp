@@ -2,6 +2,7 @@
 // consistency, overlay, certificate, the new-section fallback and atomic
 // writes. Checked with our reader and with python3-pefile.
 #include "../resread/pebuilder.h"
+#include "atomicfile.h"
 #include "icongroup.h"
 #include "peimage.h"
 #include "pewriter.h"
@@ -59,7 +60,7 @@ void checkLayout(const std::vector<std::uint8_t> &bytes, const pe::PeImage &imag
     const std::uint64_t align = image.sectionAlignment;
     QCOMPARE(std::uint64_t{image.sizeOfImage}, (memoryEnd + align - 1) / align * align);
     // The resource directory is a whole section of its own.
-    const pe::DataDirectory dir = image.dataDirectories[pe::DIR_RESOURCE];
+    const pe::DataDirectory dir = image.dataDirectories[pe::kDirResource];
     bool found = false;
     for (const pe::Section &s : image.sections) {
         if (s.virtualAddress == dir.rva) {
@@ -238,8 +239,8 @@ void TestPeWriter::dropsCertificate()
     const auto certAt = static_cast<std::uint32_t>(bytes.size());
     const QByteArray cert = QByteArray::fromHex("18000000000202000000") + QByteArray(14, 'C');
     bytes.insert(bytes.end(), cert.begin(), cert.end());
-    setU32(bytes, dirOffset(image, pe::DIR_SECURITY), certAt);
-    setU32(bytes, dirOffset(image, pe::DIR_SECURITY) + 4, static_cast<std::uint32_t>(cert.size()));
+    setU32(bytes, dirOffset(image, pe::kDirSecurity), certAt);
+    setU32(bytes, dirOffset(image, pe::kDirSecurity) + 4, static_cast<std::uint32_t>(cert.size()));
     QVERIFY(pe::parsePe(bytes.data(), bytes.size(), image).ok());
 
     std::vector<std::uint8_t> out;
@@ -250,8 +251,8 @@ void TestPeWriter::dropsCertificate()
              QStringLiteral("certificate table dropped"));
     pe::PeImage edited;
     QVERIFY(pe::parsePe(out.data(), out.size(), edited).ok());
-    QCOMPARE(edited.dataDirectories[pe::DIR_SECURITY].rva, 0u);
-    QCOMPARE(edited.dataDirectories[pe::DIR_SECURITY].size, 0u);
+    QCOMPARE(edited.dataDirectories[pe::kDirSecurity].rva, 0u);
+    QCOMPARE(edited.dataDirectories[pe::kDirSecurity].size, 0u);
     QVERIFY(toBytes(out).endsWith(overlay));
 }
 
@@ -288,7 +289,7 @@ void TestPeWriter::headersKeptWithoutSectionData()
         testpe::build({{testpe::id(10), testpe::id(1), 0x409, {1, 2, 3}}}, false, &layout);
     setU32(bytes, layout.sectionTable + 16, 0); // SizeOfRawData
     setU32(bytes, layout.sectionTable + 20, 0); // PointerToRawData
-    const std::uint64_t resourceDir = layout.optionalHeader + 96 + 8 * pe::DIR_RESOURCE;
+    const std::uint64_t resourceDir = layout.optionalHeader + 96 + 8 * pe::kDirResource;
     setU32(bytes, resourceDir, 0);
     setU32(bytes, resourceDir + 4, 0);
     bytes.resize(layout.sectionTable + 80); // ends inside SizeOfHeaders

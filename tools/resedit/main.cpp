@@ -7,6 +7,7 @@
 // to S (usually T itself) atomically. "-log NUL" or "/dev/null" discards the
 // log; another path receives it. Any problem is one line on standard error
 // and exit code 1 (2 for a bad command line), with nothing written.
+#include "atomicfile.h"
 #include "icongroup.h"
 #include "peimage.h"
 #include "pewriter.h"
