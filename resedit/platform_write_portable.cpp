@@ -256,9 +256,9 @@ bool endUpdateResource(ResourceUpdate update, bool discard)
         return false;
     }
     int systemError = 0;
-    const Error written = pe::writeFileAtomically(
-        QFile::encodeName(QString::fromStdWString(state->path)).toStdString(), rebuilt,
-        systemError);
+    const Error written =
+        writeFileAtomically(QFile::encodeName(QString::fromStdWString(state->path)).toStdString(),
+                            rebuilt, systemError);
     if (written.failed()) {
         g_lastError = errnoToWindows(systemError);
         return false;

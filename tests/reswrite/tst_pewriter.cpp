@@ -351,7 +351,7 @@ void TestPeWriter::atomicWrite()
     QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner | QFileDevice::ReadGroup));
     const std::vector<std::uint8_t> fresh(5000, 0x42);
-    QVERIFY(pe::writeFileAtomically(QFile::encodeName(target).toStdString(), fresh).ok());
+    QVERIFY(writeFileAtomically(QFile::encodeName(target).toStdString(), fresh).ok());
     QCOMPARE(readAll(target), toBytes(fresh));
     QCOMPARE(QFile::permissions(target) & 0x7777,
              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
@@ -361,18 +361,35 @@ void TestPeWriter::atomicWrite()
     // Through a link: the file it points at changes, the link stays.
     const QString link = dir.filePath(QStringLiteral("link.exe"));
     QVERIFY(QFile::link(target, link));
-    QVERIFY(pe::writeFileAtomically(QFile::encodeName(link).toStdString(), {1, 2, 3}).ok());
+    QVERIFY(writeFileAtomically(QFile::encodeName(link).toStdString(), {1, 2, 3}).ok());
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(readAll(target), QByteArray("\x01\x02\x03"));
 
     // A directory that does not exist: an I/O error and no stray files.
     int systemError = 0;
-    const Error e = pe::writeFileAtomically(
+    const Error e = writeFileAtomically(
         QFile::encodeName(dir.filePath(QStringLiteral("missing/x.exe"))).toStdString(), fresh,
         systemError);
     QCOMPARE(e.kind, ErrorKind::Io);
     QCOMPARE(systemError, ENOENT);
     QCOMPARE(dir.entryList(QDir::Files | QDir::System).size(), 2);
+
+    // Told not to follow a link, with a mode (the helper copies): the link
+    // becomes a file of its own with exactly that mode; its target stays.
+    const QString planted = dir.filePath(QStringLiteral("planted.exe"));
+    QVERIFY(QFile::link(target, planted));
+    AtomicWriteOptions options;
+    options.followLink = false;
+    options.mode = 0700;
+    QVERIFY(
+        writeFileAtomically(QFile::encodeName(planted).toStdString(), fresh, systemError, options)
+            .ok());
+    QVERIFY(!QFileInfo(planted).isSymLink());
+    QCOMPARE(readAll(planted), toBytes(fresh));
+    QCOMPARE(QFile::permissions(planted) & 0x7777,
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                 QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    QCOMPARE(readAll(target), QByteArray("\x01\x02\x03"));
 }
 
 QTEST_GUILESS_MAIN(TestPeWriter)

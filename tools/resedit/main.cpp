@@ -190,7 +190,7 @@ int run(const std::vector<std::string> &args)
         note("note: " + line);
 
     const std::string &savePath = options["-save"];
-    error = pe::writeFileAtomically(savePath, rebuilt);
+    error = writeFileAtomically(savePath, rebuilt);
     if (error.failed())
         return fail(1, "cannot save " + savePath + ": " + error.message());
     note("saved " + savePath);

@@ -19,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-namespace quillon::pe {
+namespace quillon {
 
 Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes)
 {
@@ -28,14 +28,13 @@ Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_
 }
 
 Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes,
-                          int &systemError)
+                          int &systemError, const AtomicWriteOptions &options)
 {
     namespace fs = std::filesystem;
     systemError = 0;
     std::error_code ec;
     fs::path target = fs::u8path(path);
-    // Replace what a link points at, not the link.
-    if (fs::is_symlink(target, ec)) {
+    if (options.followLink && fs::is_symlink(target, ec)) {
         const fs::path resolved = fs::canonical(target, ec);
         if (!ec)
             target = resolved;
@@ -84,8 +83,11 @@ Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_
     struct stat info
     {
     };
-    const bool existed = ::stat(target.c_str(), &info) == 0;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int mode = options.mode;
+    if (mode < 0 && ::stat(target.c_str(), &info) == 0)
+        mode = static_cast<int>(info.st_mode & 07777);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          mode >= 0 ? static_cast<mode_t>(mode) : 0666);
     if (fd < 0) {
         systemError = errno;
         return Error(ErrorKind::Io, 0,
@@ -103,7 +105,7 @@ Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_
         }
         done += static_cast<std::size_t>(n);
     }
-    if (systemError == 0 && existed && ::fchmod(fd, info.st_mode & 07777) != 0)
+    if (systemError == 0 && mode >= 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0)
         systemError = errno;
     if (systemError == 0 && ::fsync(fd) != 0)
         systemError = errno;
@@ -120,4 +122,4 @@ Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_
 #endif
 }
 
-} // namespace quillon::pe
+} // namespace quillon
