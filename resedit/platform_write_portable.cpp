@@ -4,6 +4,7 @@
 
 #include "atomicfile.h"
 #include "bytereader.h"
+#include "ico.h"
 #include "peimage.h"
 #include "pewriter.h"
 
@@ -149,8 +150,7 @@ bool readVersionNode(const ByteReader &buffer, std::uint64_t offset, std::uint64
 // need to draw it.
 bool iconImageUsable(const std::vector<std::uint8_t> &data)
 {
-    static const std::uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (data.size() >= 8 && std::equal(pngSignature, pngSignature + 8, data.begin())) {
+    if (ico::isPng(data.data(), data.size())) {
         const QImage image = QImage::fromData(data.data(), static_cast<int>(data.size()), "PNG");
         return !image.isNull();
     }
