@@ -365,18 +365,12 @@ bool extractFirstLargeIcon(const std::wstring &path)
     const pe::Resource *group = pe::findResource(image, groupType, names.front());
     if (!group)
         return false;
-    // GRPICONDIR: reserved, type 1, count; then 14-byte entries ending in
-    // the RT_ICON number.
-    ByteReader reader(group->data.data(), group->data.size());
-    std::uint16_t reserved = 0;
+    // An icon group (type 1); its entries in order, up to the first one cut
+    // short.
     std::uint16_t type = 0;
-    std::uint16_t count = 0;
-    if (!reader.u16le(reserved) || !reader.u16le(type) || !reader.u16le(count) || type != 1)
+    if (!ByteReader(group->data.data(), group->data.size()).peekAt(2, type) || type != 1)
         return false;
-    for (std::uint16_t i = 0; i < count; ++i) {
-        std::uint16_t iconId = 0;
-        if (!reader.skip(12) || !reader.u16le(iconId))
-            return false;
+    for (const std::uint16_t iconId : ico::groupImageIds(group->data.data(), group->data.size())) {
         const pe::Resource *icon =
             pe::findResource(image, pe::ResId::fromId(pe::kRtIcon), pe::ResId::fromId(iconId));
         if (icon && iconImageUsable(icon->data))
