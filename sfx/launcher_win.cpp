@@ -459,9 +459,9 @@ DWORD processesLeftInJob(HANDLE job, std::string &names)
         return 0;
     if (accounting.ActiveProcesses == 0)
         return 0;
-    constexpr DWORD maxIds = 256;
+    constexpr DWORD kMaxIds = 256;
     std::vector<unsigned char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) +
-                                      maxIds * sizeof(ULONG_PTR));
+                                      kMaxIds * sizeof(ULONG_PTR));
     auto *list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST *>(buffer.data());
     if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
                                    static_cast<DWORD>(buffer.size()), nullptr) ||
