@@ -1,8 +1,10 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "joboptions.h"
 #include "jobtext.h"
 #include "pathguard.h"
+#include "settingskeys.h"
 #include "worker.h"
 
 #include <QAbstractButton>
@@ -28,35 +30,6 @@
 #include <QTranslator>
 
 namespace {
-
-// The settings store and its keys (the interface language is kept there too,
-// under "language", by the language code).
-const char *const kOrganization = "Vumo";
-const char *const kApplication = "Quillon";
-
-namespace Key {
-const QString folderPath = QStringLiteral("folderPath");
-const QString outputPath = QStringLiteral("outputPath");
-const QString iconPath = QStringLiteral("iconPath");
-const QString lastExe = QStringLiteral("lastExe");
-const QString compressionLevel = QStringLiteral("compressionLevel");
-const QString compressionMethod = QStringLiteral("compressionMethod");
-const QString dictionarySize = QStringLiteral("dictionarySize");
-const QString cleanupEnabled = QStringLiteral("cleanupEnabled");
-const QString encryptContent = QStringLiteral("encryptContent");
-const QString adminRequired = QStringLiteral("adminRequired");
-const QString tempExtraction = QStringLiteral("tempExtraction");
-} // namespace Key
-
-namespace Default {
-constexpr int compressionLevel = 3;
-constexpr int compressionMethod = 0;
-constexpr int dictionarySize = 2;
-constexpr bool cleanupEnabled = true;
-constexpr bool encryptContent = false;
-constexpr bool adminRequired = false;
-constexpr bool tempExtraction = true;
-} // namespace Default
 
 // Creates a fresh "Quillon_<yyyyMMddhhmmss>" directory under the system
 // temporary directory. Another instance started in the same second already
@@ -94,7 +67,8 @@ void selectExactEntry(QComboBox *box, const QString &text)
 
 QSettings MainWindow::openSettings()
 {
-    return QSettings(QString::fromLatin1(kOrganization), QString::fromLatin1(kApplication));
+    return QSettings(QString::fromLatin1(Settings::organization),
+                     QString::fromLatin1(Settings::application));
 }
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -103,6 +77,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     qtTranslator = new QTranslator(this);
 
     ui->setupUi(this);
+    retranslateOptionBoxes();
     // The archiver's redraws replace the last line many times a second.
     ui->logTextEdit->setUndoRedoEnabled(false);
 
@@ -221,6 +196,7 @@ void MainWindow::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange && ui) {
         ui->retranslateUi(this);
+        retranslateOptionBoxes();
         updateMenuLanguage();
     }
     QMainWindow::changeEvent(event);
@@ -320,7 +296,7 @@ void MainWindow::populateMainExeList(const QString &folderPath)
         }
     }
 
-    const QString lastExe = openSettings().value(Key::lastExe).toString();
+    const QString lastExe = Settings::lastExe.read(openSettings()).toString();
     if (!lastExe.isEmpty() &&
         ui->mainExeComboBox->findText(lastExe, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0) {
         selectExactEntry(ui->mainExeComboBox, lastExe);
@@ -341,7 +317,7 @@ void MainWindow::on_selectFolderButton_clicked()
     ui->folderLineEdit->setText(folder);
     {
         QSettings settings = openSettings();
-        settings.setValue(Key::folderPath, folder);
+        Settings::folderPath.write(settings, folder);
         settings.sync();
     }
     populateMainExeList(folder);
@@ -382,7 +358,7 @@ void MainWindow::on_mainExeButton_clicked()
     selectExactEntry(ui->mainExeComboBox, name);
     {
         QSettings settings = openSettings();
-        settings.setValue(Key::lastExe, name);
+        Settings::lastExe.write(settings, name);
         settings.sync();
     }
     saveSettings();
@@ -423,45 +399,34 @@ void MainWindow::on_iconButton_clicked()
 
 QString MainWindow::compressionLevelString() const
 {
-    switch (ui->cmbCompression->currentIndex()) {
-    case 0:
-        return QStringLiteral("0");
-    case 1:
-        return QStringLiteral("1");
-    case 2:
-        return QStringLiteral("3");
-    case 3:
-        return QStringLiteral("5");
-    case 4:
-        return QStringLiteral("7");
-    case 5:
-        return QStringLiteral("9");
-    default:
-        return QStringLiteral("5");
-    }
+    return QLatin1String(quillon::kCompressionLevels.valueAt(ui->cmbCompression->currentIndex()));
 }
 
 QString MainWindow::compressionMethodString() const
 {
-    return ui->cmbMethod->currentIndex() == 1 ? QStringLiteral("LZMA2") : QStringLiteral("LZMA");
+    return QLatin1String(quillon::kCompressionMethods.valueAt(ui->cmbMethod->currentIndex()));
 }
 
 QString MainWindow::dictionarySizeString() const
 {
-    switch (ui->cmbDictSize->currentIndex()) {
-    case 0:
-        return QStringLiteral("64K");
-    case 1:
-        return QStringLiteral("1M");
-    case 2:
-        return QStringLiteral("16M");
-    case 3:
-        return QStringLiteral("32M");
-    case 4:
-        return QStringLiteral("64M");
-    default:
-        return QStringLiteral("16M");
-    }
+    return QLatin1String(quillon::kDictionarySizes.valueAt(ui->cmbDictSize->currentIndex()));
+}
+
+void MainWindow::retranslateOptionBoxes()
+{
+    const auto fill = [](QComboBox *box, const quillon::JobOptionList &list) {
+        for (int i = 0; i < list.count; ++i) {
+            const QString label = tr(list.items[i].label);
+            if (i < box->count()) {
+                box->setItemText(i, label);
+            } else {
+                box->addItem(label);
+            }
+        }
+    };
+    fill(ui->cmbCompression, quillon::kCompressionLevels);
+    fill(ui->cmbMethod, quillon::kCompressionMethods);
+    fill(ui->cmbDictSize, quillon::kDictionarySizes);
 }
 
 bool MainWindow::validateInputs()
@@ -637,52 +602,47 @@ void MainWindow::on_resetButton_clicked()
 void MainWindow::loadSettings()
 {
     QSettings settings = openSettings();
-    ui->folderLineEdit->setText(settings.value(Key::folderPath).toString());
-    ui->outputLineEdit->setText(settings.value(Key::outputPath).toString());
-    ui->iconLineEdit->setText(settings.value(Key::iconPath).toString());
+    ui->folderLineEdit->setText(Settings::folderPath.read(settings).toString());
+    ui->outputLineEdit->setText(Settings::outputPath.read(settings).toString());
+    ui->iconLineEdit->setText(Settings::iconPath.read(settings).toString());
 
     const QString folder = ui->folderLineEdit->text();
     if (!folder.isEmpty() && QDir(folder).exists()) {
         populateMainExeList(folder);
-        const QString lastExe = settings.value(Key::lastExe).toString();
+        const QString lastExe = Settings::lastExe.read(settings).toString();
         if (!lastExe.isEmpty()) {
             selectExactEntry(ui->mainExeComboBox, lastExe);
         }
     } else {
-        const QString lastExe = settings.value(Key::lastExe).toString();
+        const QString lastExe = Settings::lastExe.read(settings).toString();
         if (!lastExe.isEmpty()) {
             ui->mainExeComboBox->addItem(lastExe);
             ui->mainExeComboBox->setCurrentIndex(ui->mainExeComboBox->count() - 1);
         }
     }
 
-    ui->cmbCompression->setCurrentIndex(
-        settings.value(Key::compressionLevel, Default::compressionLevel).toInt());
-    ui->cmbMethod->setCurrentIndex(
-        settings.value(Key::compressionMethod, Default::compressionMethod).toInt());
-    ui->cmbDictSize->setCurrentIndex(
-        settings.value(Key::dictionarySize, Default::dictionarySize).toInt());
+    ui->cmbCompression->setCurrentIndex(Settings::compressionLevel.read(settings).toInt());
+    ui->cmbMethod->setCurrentIndex(Settings::compressionMethod.read(settings).toInt());
+    ui->cmbDictSize->setCurrentIndex(Settings::dictionarySize.read(settings).toInt());
 
-    ui->chkCleanup->setChecked(
-        settings.value(Key::cleanupEnabled, Default::cleanupEnabled).toBool());
-    ui->chkEncrypt->setChecked(
-        settings.value(Key::encryptContent, Default::encryptContent).toBool());
-    ui->chkAdmin->setChecked(settings.value(Key::adminRequired, Default::adminRequired).toBool());
-    ui->chkTemp->setChecked(settings.value(Key::tempExtraction, Default::tempExtraction).toBool());
+    ui->chkCleanup->setChecked(Settings::cleanupEnabled.read(settings).toBool());
+    ui->chkEncrypt->setChecked(Settings::encryptContent.read(settings).toBool());
+    ui->chkAdmin->setChecked(Settings::adminRequired.read(settings).toBool());
+    ui->chkTemp->setChecked(Settings::tempExtraction.read(settings).toBool());
 }
 
 void MainWindow::saveSettings()
 {
     QSettings settings = openSettings();
-    settings.setValue(Key::folderPath, ui->folderLineEdit->text());
-    settings.setValue(Key::outputPath, ui->outputLineEdit->text());
-    settings.setValue(Key::iconPath, ui->iconLineEdit->text());
-    settings.setValue(Key::lastExe, ui->mainExeComboBox->currentText());
-    settings.setValue(Key::compressionLevel, ui->cmbCompression->currentIndex());
-    settings.setValue(Key::compressionMethod, ui->cmbMethod->currentIndex());
-    settings.setValue(Key::dictionarySize, ui->cmbDictSize->currentIndex());
-    settings.setValue(Key::cleanupEnabled, ui->chkCleanup->isChecked());
-    settings.setValue(Key::encryptContent, ui->chkEncrypt->isChecked());
-    settings.setValue(Key::adminRequired, ui->chkAdmin->isChecked());
-    settings.setValue(Key::tempExtraction, ui->chkTemp->isChecked());
+    Settings::folderPath.write(settings, ui->folderLineEdit->text());
+    Settings::outputPath.write(settings, ui->outputLineEdit->text());
+    Settings::iconPath.write(settings, ui->iconLineEdit->text());
+    Settings::lastExe.write(settings, ui->mainExeComboBox->currentText());
+    Settings::compressionLevel.write(settings, ui->cmbCompression->currentIndex());
+    Settings::compressionMethod.write(settings, ui->cmbMethod->currentIndex());
+    Settings::dictionarySize.write(settings, ui->cmbDictSize->currentIndex());
+    Settings::cleanupEnabled.write(settings, ui->chkCleanup->isChecked());
+    Settings::encryptContent.write(settings, ui->chkEncrypt->isChecked());
+    Settings::adminRequired.write(settings, ui->chkAdmin->isChecked());
+    Settings::tempExtraction.write(settings, ui->chkTemp->isChecked());
 }

@@ -65,6 +65,9 @@ private:
     QString compressionLevelString() const;
     QString compressionMethodString() const;
     QString dictionarySizeString() const;
+    // The option boxes' items, from the job's option tables, in the current
+    // language.
+    void retranslateOptionBoxes();
 
     // The settings store: the job form's values and the interface language.
     static QSettings openSettings();

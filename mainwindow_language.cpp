@@ -1,6 +1,7 @@
 // Interface language and the header menu of MainWindow.
 #include "aboutdialog.h"
 #include "mainwindow.h"
+#include "settingskeys.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -14,9 +15,6 @@
 #include <QTranslator>
 
 namespace {
-
-const char *const languageKey = "language";
-const char *const defaultLanguage = "zh_CN";
 
 struct LanguageItem
 {
@@ -39,9 +37,7 @@ void MainWindow::initLanguage()
     QString language;
     {
         QSettings settings = openSettings();
-        language =
-            settings.value(QString::fromLatin1(languageKey), QString::fromLatin1(defaultLanguage))
-                .toString();
+        language = Settings::language.read(settings).toString();
     }
     loadLanguage(language);
 }
@@ -56,7 +52,7 @@ void MainWindow::loadLanguage(const QString &language)
         // Stored before the catalogue is tried: an unusable code is then
         // replaced by the fall-back's own write.
         QSettings settings = openSettings();
-        settings.setValue(QString::fromLatin1(languageKey), language);
+        Settings::language.write(settings, language);
     }
 
     QCoreApplication::removeTranslator(appTranslator);
@@ -77,13 +73,14 @@ void MainWindow::loadLanguage(const QString &language)
         loaded = true;
     }
 
-    const QString fallback = QString::fromLatin1(defaultLanguage);
+    const QString fallback = Settings::language.fallback.toString();
     if (!loaded && language != fallback) {
         loadLanguage(fallback);
         return;
     }
 
     ui->retranslateUi(this);
+    retranslateOptionBoxes();
     updateMenuLanguage();
 }
 

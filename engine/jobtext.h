@@ -45,8 +45,6 @@ public:
 
     Step parseArchiverOutput(const QByteArray &chunk);
 
-    int highestPercent() const { return m_highest; }
-
 private:
     QRegularExpression m_percent{QStringLiteral("(\\d+)%")};
     int m_highest = 0;

@@ -1,22 +1,20 @@
 #include "toolfiles.h"
 
+#include "atomicfile.h"
+
 #include <QAtomicInteger>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
 
-#include <cstdio>
+#include <string>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
-#ifdef Q_OS_WIN
-#include <windows.h>
 #endif
 
 namespace quillon {
@@ -75,20 +73,6 @@ bool secureDirectory(const QString &path, QString *error)
 }
 #endif
 
-// Replaces `target` by `source` in one step, so nobody ever sees a partly
-// written file under the target name.
-bool renameOver(const QString &source, const QString &target)
-{
-#ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(source).utf16()),
-                       reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(target).utf16()),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    return std::rename(QFile::encodeName(source).constData(),
-                       QFile::encodeName(target).constData()) == 0;
-#endif
-}
-
 bool sameContent(const QString &path, const QByteArray &expected)
 {
     QFile file(path);
@@ -136,28 +120,20 @@ BundleCopy ensureBundleCopy(const QString &resourcePath, const QString &targetPa
         return BundleCopy::Reused;
     }
 
-    // Write beside the target under a private name, then rename over it:
-    // concurrent jobs never see a half-written program.
-    const QFileInfo target(targetPath);
-    QString written;
-    {
-        QTemporaryFile temp(target.absolutePath() + QLatin1Char('/') + target.fileName() +
-                            QStringLiteral(".XXXXXX"));
-        if (!temp.open()) {
-            return BundleCopy::Failed;
-        }
-        if (temp.write(bytes) != bytes.size() || !temp.flush()) {
-            return BundleCopy::Failed;
-        }
-        temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                            QFileDevice::ExeOwner);
-        temp.setAutoRemove(false);
-        written = temp.fileName();
-        // close() keeps the handle open; only the destructor releases it, and
-        // Windows renames no open file.
-    }
-    if (!renameOver(written, targetPath)) {
-        QFile::remove(written);
+    // Written beside the target under a private name, then renamed over it:
+    // concurrent jobs never see a half-written program. A link found at the
+    // target is replaced, never followed.
+    AtomicWriteOptions options;
+    options.followLink = false;
+    options.mode = 0700;
+    int systemError = 0;
+    const std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
+#ifdef Q_OS_WIN
+    const std::string path = targetPath.toStdString(); // UTF-8
+#else
+    const std::string path = QFile::encodeName(targetPath).toStdString();
+#endif
+    if (writeFileAtomically(path, data, systemError, options).failed()) {
         return BundleCopy::Failed;
     }
     return BundleCopy::Copied;

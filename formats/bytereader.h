@@ -18,6 +18,7 @@ enum class ErrorKind
     LimitExceeded, // a count, size or depth above what we accept
     CrcMismatch,   // checksum does not match
     Io,            // reading or writing a file failed
+    OutOfMemory,   // an allocation failed
 };
 
 inline const char *errorKindName(ErrorKind kind)
@@ -37,6 +38,8 @@ inline const char *errorKindName(ErrorKind kind)
         return "CRC mismatch";
     case ErrorKind::Io:
         return "I/O error";
+    case ErrorKind::OutOfMemory:
+        return "allocation failed";
     }
     return "error";
 }

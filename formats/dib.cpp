@@ -5,7 +5,7 @@ namespace quillon::ico {
 
 namespace {
 
-constexpr std::int32_t MAX_DIB_SIDE = 1024; // icons stop at 256; room to spare
+constexpr std::int32_t kMaxDibSide = 1024; // icons stop at 256; room to spare
 
 } // namespace
 
@@ -29,7 +29,7 @@ bool decodeDib(const std::uint8_t *data, std::uint64_t size, std::uint32_t &widt
     const auto signedHeight = static_cast<std::int32_t>(rawHeight);
     // The height counts the colour bitmap and the mask: twice the icon's.
     if (headerSize < 40 || headerSize > in.size() || signedWidth <= 0 || signedHeight <= 0 ||
-        signedWidth > MAX_DIB_SIDE || signedHeight > 2 * MAX_DIB_SIDE || signedHeight % 2 != 0)
+        signedWidth > kMaxDibSide || signedHeight > 2 * kMaxDibSide || signedHeight % 2 != 0)
         return false;
     // BI_RGB, or BI_BITFIELDS with the usual masks for 16 and 32 bits.
     if (compression != 0 && !(compression == 3 && (bitCount == 16 || bitCount == 32)))

@@ -31,7 +31,7 @@ bool writePieces(const std::vector<Piece> &pieces, std::vector<std::uint8_t> &ou
     out.clear();
     if (pieces.empty() || pieces.size() > kMaxImages)
         return false;
-    const std::uint64_t directoryEnd = ICO_HEADER_SIZE + ICO_ENTRY_SIZE * pieces.size();
+    const std::uint64_t directoryEnd = kIcoHeaderSize + kIcoEntrySize * pieces.size();
     std::uint64_t total = directoryEnd;
     for (const Piece &piece : pieces) {
         if (!piece.data || piece.size == 0)
@@ -118,7 +118,7 @@ CheckResult checkIco(const std::uint8_t *data, std::uint64_t size)
         return result;
     }
     ByteReader in(data, size);
-    if (in.size() < ICO_HEADER_SIZE) {
+    if (in.size() < kIcoHeaderSize) {
         result.verdict = Verdict::TooSmall;
         return result;
     }
@@ -133,7 +133,7 @@ CheckResult checkIco(const std::uint8_t *data, std::uint64_t size)
         result.verdict = Verdict::BadHeader;
         return result;
     }
-    const std::uint64_t directoryEnd = ICO_HEADER_SIZE + ICO_ENTRY_SIZE * count;
+    const std::uint64_t directoryEnd = kIcoHeaderSize + kIcoEntrySize * count;
     if (directoryEnd > in.size()) {
         result.verdict = Verdict::DirectoryIncomplete;
         return result;
@@ -206,14 +206,14 @@ Error readIco(const std::uint8_t *data, std::uint64_t size, std::vector<Image> &
             return Error(ErrorKind::Malformed, 4, "icon file without images");
         return Error(ErrorKind::Malformed, 0, "not an icon file");
     case Verdict::DirectoryIncomplete:
-        return Error(ErrorKind::Truncated, ICO_HEADER_SIZE, "icon directory");
+        return Error(ErrorKind::Truncated, kIcoHeaderSize, "icon directory");
     case Verdict::TooManyImages:
         return Error(ErrorKind::LimitExceeded, 4, "too many images");
     case Verdict::ImageOutOfBounds: {
         const DirectoryEntry &bad = check.entries.back();
         if (bad.bytes == 0)
             return Error(ErrorKind::Malformed,
-                         ICO_HEADER_SIZE + ICO_ENTRY_SIZE * (check.entries.size() - 1),
+                         kIcoHeaderSize + kIcoEntrySize * (check.entries.size() - 1),
                          "empty icon image");
         return Error(ErrorKind::Truncated, bad.offset, "icon image outside the file");
     }
@@ -265,9 +265,9 @@ bool parseGroup(const std::uint8_t *data, std::uint64_t size, std::vector<GroupE
         return false;
     if (count == 0 || count > maxEntries)
         return false;
-    if (in.size() < GROUP_HEADER_SIZE + GROUP_ENTRY_SIZE * count)
+    if (in.size() < kGroupHeaderSize + kGroupEntrySize * count)
         return false;
-    in.seek(GROUP_HEADER_SIZE);
+    in.seek(kGroupHeaderSize);
     entries.reserve(count);
     readGroupEntries(in, count, entries);
     return in.ok();
@@ -278,7 +278,7 @@ std::vector<std::uint16_t> groupImageIds(const std::uint8_t *data, std::uint64_t
     std::vector<std::uint16_t> ids;
     ByteReader in(data, size);
     std::uint16_t count = 0;
-    if (!in.peekAt(4, count) || !in.seek(GROUP_HEADER_SIZE))
+    if (!in.peekAt(4, count) || !in.seek(kGroupHeaderSize))
         return ids;
     std::vector<GroupEntry> entries;
     readGroupEntries(in, count, entries);
@@ -291,7 +291,7 @@ std::vector<std::uint16_t> groupImageIds(const std::uint8_t *data, std::uint64_t
 std::vector<std::uint8_t> writeGroup(const std::vector<GroupEntry> &entries)
 {
     std::vector<std::uint8_t> out;
-    out.reserve(static_cast<std::size_t>(GROUP_HEADER_SIZE + GROUP_ENTRY_SIZE * entries.size()));
+    out.reserve(static_cast<std::size_t>(kGroupHeaderSize + kGroupEntrySize * entries.size()));
     appendU16le(out, 0);
     appendU16le(out, 1);
     appendU16le(out, static_cast<std::uint16_t>(entries.size()));

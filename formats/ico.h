@@ -21,12 +21,12 @@ namespace quillon::ico {
 constexpr std::uint16_t kMaxImages = 256;
 constexpr std::uint64_t kMaxFileSize = 64ull * 1024 * 1024;
 // Icon groups read out of an executable (the program's own icon).
-constexpr std::size_t MAX_GROUP_ENTRIES = 32;
+constexpr std::size_t kMaxGroupEntries = 32;
 
-constexpr std::uint64_t ICO_HEADER_SIZE = 6;
-constexpr std::uint64_t ICO_ENTRY_SIZE = 16;
-constexpr std::uint64_t GROUP_HEADER_SIZE = 6;
-constexpr std::uint64_t GROUP_ENTRY_SIZE = 14;
+constexpr std::uint64_t kIcoHeaderSize = 6;
+constexpr std::uint64_t kIcoEntrySize = 16;
+constexpr std::uint64_t kGroupHeaderSize = 6;
+constexpr std::uint64_t kGroupEntrySize = 14;
 
 // --- ICO files ----------------------------------------------------------------
 
@@ -110,7 +110,7 @@ struct GroupEntry
 // Reads the group's entries. False when the group is shorter than 6 bytes,
 // its count is 0 or above maxEntries, or it is shorter than 6 + 14 * count.
 bool parseGroup(const std::uint8_t *data, std::uint64_t size, std::vector<GroupEntry> &entries,
-                std::size_t maxEntries = MAX_GROUP_ENTRIES);
+                std::size_t maxEntries = kMaxGroupEntries);
 
 // The image numbers of as many entries as the group holds whole, however
 // damaged the rest is (for cleaning up after a group).

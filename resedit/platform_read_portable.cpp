@@ -52,7 +52,6 @@ const pe::Resource *iconResource(const pe::PeImage &image, std::uint16_t imageId
 
 struct ResourceModule::Impl
 {
-    std::vector<std::uint8_t> bytes;
     pe::PeImage image;
 };
 

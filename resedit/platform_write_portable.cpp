@@ -2,7 +2,9 @@
 // the Windows calls. Built on the portable PE reader and writer.
 #include "platform_write.h"
 
+#include "atomicfile.h"
 #include "bytereader.h"
+#include "ico.h"
 #include "peimage.h"
 #include "pewriter.h"
 
@@ -148,8 +150,7 @@ bool readVersionNode(const ByteReader &buffer, std::uint64_t offset, std::uint64
 // need to draw it.
 bool iconImageUsable(const std::vector<std::uint8_t> &data)
 {
-    static const std::uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (data.size() >= 8 && std::equal(pngSignature, pngSignature + 8, data.begin())) {
+    if (ico::isPng(data.data(), data.size())) {
         const QImage image = QImage::fromData(data.data(), static_cast<int>(data.size()), "PNG");
         return !image.isNull();
     }
@@ -255,9 +256,9 @@ bool endUpdateResource(ResourceUpdate update, bool discard)
         return false;
     }
     int systemError = 0;
-    const Error written = pe::writeFileAtomically(
-        QFile::encodeName(QString::fromStdWString(state->path)).toStdString(), rebuilt,
-        systemError);
+    const Error written =
+        writeFileAtomically(QFile::encodeName(QString::fromStdWString(state->path)).toStdString(),
+                            rebuilt, systemError);
     if (written.failed()) {
         g_lastError = errnoToWindows(systemError);
         return false;
@@ -364,18 +365,12 @@ bool extractFirstLargeIcon(const std::wstring &path)
     const pe::Resource *group = pe::findResource(image, groupType, names.front());
     if (!group)
         return false;
-    // GRPICONDIR: reserved, type 1, count; then 14-byte entries ending in
-    // the RT_ICON number.
-    ByteReader reader(group->data.data(), group->data.size());
-    std::uint16_t reserved = 0;
+    // An icon group (type 1); its entries in order, up to the first one cut
+    // short.
     std::uint16_t type = 0;
-    std::uint16_t count = 0;
-    if (!reader.u16le(reserved) || !reader.u16le(type) || !reader.u16le(count) || type != 1)
+    if (!ByteReader(group->data.data(), group->data.size()).peekAt(2, type) || type != 1)
         return false;
-    for (std::uint16_t i = 0; i < count; ++i) {
-        std::uint16_t iconId = 0;
-        if (!reader.skip(12) || !reader.u16le(iconId))
-            return false;
+    for (const std::uint16_t iconId : ico::groupImageIds(group->data.data(), group->data.size())) {
         const pe::Resource *icon =
             pe::findResource(image, pe::ResId::fromId(pe::kRtIcon), pe::ResId::fromId(iconId));
         if (icon && iconImageUsable(icon->data))

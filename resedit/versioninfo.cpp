@@ -27,7 +27,7 @@ void padTo4(QByteArray &out)
 
 QByteArray fixedFileInfo()
 {
-    static constexpr std::array<std::uint32_t, 13> fields = {
+    static constexpr std::array<std::uint32_t, 13> kFields = {
         0xFEEF04BD, // dwSignature
         0x00010000, // dwStrucVersion
         0x00010000, // file version 1.0
@@ -43,7 +43,7 @@ QByteArray fixedFileInfo()
         0,          // dwFileDateLS
     };
     QByteArray out;
-    for (std::uint32_t field : fields)
+    for (std::uint32_t field : kFields)
         appendU32(out, field);
     return out;
 }

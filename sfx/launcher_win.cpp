@@ -21,6 +21,30 @@
 namespace quillon::sfx {
 namespace {
 
+// Owns a handle and closes it on every way out; null and
+// INVALID_HANDLE_VALUE hold nothing.
+class Handle
+{
+public:
+    explicit Handle(HANDLE handle = nullptr) : m_handle(handle) {}
+    ~Handle()
+    {
+        if (*this)
+            CloseHandle(m_handle);
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+
+    HANDLE get() const { return m_handle; }
+    explicit operator bool() const
+    {
+        return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
 // The system's text for `code`; `subject` (a path) takes the place of its
 // "%1", other inserts are dropped.
 std::wstring systemErrorText(DWORD code, const std::wstring &subject)
@@ -435,9 +459,9 @@ DWORD processesLeftInJob(HANDLE job, std::string &names)
         return 0;
     if (accounting.ActiveProcesses == 0)
         return 0;
-    constexpr DWORD maxIds = 256;
+    constexpr DWORD kMaxIds = 256;
     std::vector<unsigned char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) +
-                                      maxIds * sizeof(ULONG_PTR));
+                                      kMaxIds * sizeof(ULONG_PTR));
     auto *list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST *>(buffer.data());
     if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
                                    static_cast<DWORD>(buffer.size()), nullptr) ||
@@ -463,44 +487,42 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
         trace(ctx, "command line: " + wideToUtf8(commandLine));
 
     // The job lets us wait for every process the program starts.
-    HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    const Handle job(CreateJobObjectW(nullptr, nullptr));
+    const Handle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
     if (job && port) {
         JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
-        association.CompletionKey = job;
-        association.CompletionPort = port;
-        SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &association,
-                                sizeof association);
+        association.CompletionKey = job.get();
+        association.CompletionPort = port.get();
+        SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation,
+                                &association, sizeof association);
     }
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
+    PROCESS_INFORMATION info = {};
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr, directory.c_str(),
-                        &startup, &process)) {
+                        &startup, &info)) {
         error = lastErrorText(exe);
-        if (job)
-            CloseHandle(job);
-        if (port)
-            CloseHandle(port);
         return false;
     }
-    bool inJob = job && AssignProcessToJobObject(job, process.hProcess);
+    const Handle process(info.hProcess);
+    bool inJob = job && AssignProcessToJobObject(job.get(), process.get());
     if (!inJob && ctx.trace)
         trace(ctx, "not in a job (" + lastErrorText() + "): waiting for the program only");
-    ResumeThread(process.hThread);
-    CloseHandle(process.hThread);
+    {
+        const Handle thread(info.hThread);
+        ResumeThread(thread.get());
+    }
 
-    WaitForSingleObject(process.hProcess, INFINITE);
+    WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(process.get(), &code);
     exitCode = static_cast<int>(code);
 
     while (inJob) {
         std::string names;
-        const DWORD remaining = processesLeftInJob(job, names);
+        const DWORD remaining = processesLeftInJob(job.get(), names);
         if (remaining == 0)
             break;
         if (ctx.trace)
@@ -509,15 +531,11 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
         DWORD message = 0;
         ULONG_PTR key = 0;
         LPOVERLAPPED overlapped = nullptr;
-        if (!port || !GetQueuedCompletionStatus(port, &message, &key, &overlapped, 500)) {
+        if (!port || !GetQueuedCompletionStatus(port.get(), &message, &key, &overlapped, 500)) {
             if (!port)
                 Sleep(200);
         }
     }
-    if (job)
-        CloseHandle(job);
-    if (port)
-        CloseHandle(port);
     return true;
 }
 

@@ -9,16 +9,16 @@ namespace quillon::pe {
 namespace {
 
 // Limits checked before anything is allocated or looped over.
-constexpr std::uint64_t MAX_RESOURCE_SIZE = 256ull << 20; // one resource
-constexpr std::uint64_t MAX_RESOURCE_COUNT = 1u << 16;    // leaves in the tree
-constexpr std::uint64_t MAX_ENTRIES_VISITED = 1u << 20;   // directory entries in total
-constexpr std::uint32_t MAX_DATA_DIRECTORIES = 16;
-constexpr std::uint64_t MAX_FILE_SIZE = 4ull << 30;
+constexpr std::uint64_t kMaxResourceSize = 256ull << 20; // one resource
+constexpr std::uint64_t kMaxResourceCount = 1u << 16;    // leaves in the tree
+constexpr std::uint64_t kMaxEntriesVisited = 1u << 20;   // directory entries in total
+constexpr std::uint32_t kMaxDataDirectories = 16;
+constexpr std::uint64_t kMaxImageFileSize = 4ull << 30;
 
-constexpr std::uint16_t MAGIC_PE32 = 0x10b;
-constexpr std::uint16_t MAGIC_PE32PLUS = 0x20b;
-constexpr std::uint32_t SUBDIRECTORY_FLAG = 0x80000000u;
-constexpr std::uint32_t NAME_FLAG = 0x80000000u;
+constexpr std::uint16_t kMagicPe32 = 0x10b;
+constexpr std::uint16_t kMagicPe32Plus = 0x20b;
+constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
+constexpr std::uint32_t kNameFlag = 0x80000000u;
 
 struct DirEntry
 {
@@ -107,7 +107,7 @@ private:
             return Error(ErrorKind::Truncated, m_tree.base() + offset, "resource directory");
         const std::uint64_t count = std::uint64_t(named) + ids;
         m_entriesVisited += count;
-        if (m_entriesVisited > MAX_ENTRIES_VISITED)
+        if (m_entriesVisited > kMaxEntriesVisited)
             return Error(ErrorKind::LimitExceeded, m_tree.base() + offset,
                          "too many resource directory entries");
         ByteReader entries = m_tree.sub(std::uint64_t(offset) + 16, count * 8);
@@ -122,10 +122,10 @@ private:
             entries.u32le(nameField);
             entries.u32le(targetField);
             DirEntry entry;
-            entry.subdirectory = (targetField & SUBDIRECTORY_FLAG) != 0;
-            entry.target = targetField & ~SUBDIRECTORY_FLAG;
-            if (nameField & NAME_FLAG) {
-                Error err = readName(nameField & ~NAME_FLAG, entry.id);
+            entry.subdirectory = (targetField & kSubdirectoryFlag) != 0;
+            entry.target = targetField & ~kSubdirectoryFlag;
+            if (nameField & kNameFlag) {
+                Error err = readName(nameField & ~kNameFlag, entry.id);
                 if (err.failed())
                     return err;
             } else {
@@ -173,10 +173,10 @@ private:
         if (!entry.u32le(rva) || !entry.u32le(size) || !entry.u32le(codePage))
             return Error(ErrorKind::Truncated, m_tree.base() + language.target,
                          "resource data entry");
-        if (m_image.resources.size() >= MAX_RESOURCE_COUNT)
+        if (m_image.resources.size() >= kMaxResourceCount)
             return Error(ErrorKind::LimitExceeded, m_tree.base() + language.target,
                          "too many resources");
-        if (size > MAX_RESOURCE_SIZE)
+        if (size > kMaxResourceSize)
             return Error(ErrorKind::LimitExceeded, m_tree.base() + language.target,
                          "resource larger than 256 MiB");
         // Resources may share data, so the copies are capped as a whole.
@@ -223,10 +223,9 @@ Error parsePe(const std::uint8_t *data, std::uint64_t size, PeImage &out)
 
     ByteReader coff = file.sub(out.peOffset, 24);
     std::uint32_t signature = 0;
-    std::uint16_t machine = 0;
     std::uint16_t sectionCount = 0;
     coff.u32le(signature);
-    coff.u16le(machine);
+    coff.skip(2); // Machine: both PE32 and PE32+ are read whatever it says
     coff.u16le(sectionCount);
     coff.skip(12);
     coff.u16le(out.optionalHeaderSize);
@@ -234,7 +233,6 @@ Error parsePe(const std::uint8_t *data, std::uint64_t size, PeImage &out)
         return Error(ErrorKind::Truncated, out.peOffset, "PE header");
     if (signature != 0x00004550)
         return Error(ErrorKind::Malformed, out.peOffset, "no PE signature");
-    (void)machine;
 
     out.optionalHeaderOffset = std::uint64_t(out.peOffset) + 24;
     ByteReader opt = file.sub(out.optionalHeaderOffset, out.optionalHeaderSize);
@@ -243,9 +241,9 @@ Error parsePe(const std::uint8_t *data, std::uint64_t size, PeImage &out)
     std::uint16_t magic = 0;
     if (!opt.peekAt(0, magic))
         return Error(ErrorKind::Truncated, out.optionalHeaderOffset, "optional header");
-    if (magic != MAGIC_PE32 && magic != MAGIC_PE32PLUS)
+    if (magic != kMagicPe32 && magic != kMagicPe32Plus)
         return Error(ErrorKind::Unsupported, out.optionalHeaderOffset, "optional header magic");
-    out.pe32plus = magic == MAGIC_PE32PLUS;
+    out.pe32plus = magic == kMagicPe32Plus;
     const std::uint64_t countOffset = out.pe32plus ? 108 : 92;
     std::uint32_t directoryCount = 0;
     if (!opt.peekAt(32, out.sectionAlignment) || !opt.peekAt(36, out.fileAlignment) ||
@@ -254,7 +252,7 @@ Error parsePe(const std::uint8_t *data, std::uint64_t size, PeImage &out)
         !opt.peekAt(countOffset, directoryCount))
         return Error(ErrorKind::Truncated, out.optionalHeaderOffset, "optional header");
     // The loader reads at most 16 directories, and only those the header holds.
-    directoryCount = std::min(directoryCount, MAX_DATA_DIRECTORIES);
+    directoryCount = std::min(directoryCount, kMaxDataDirectories);
     ByteReader dirs = opt.sub(countOffset + 4, std::uint64_t(directoryCount) * 8);
     if (!dirs.ok())
         return Error(ErrorKind::Truncated, out.optionalHeaderOffset + countOffset,
@@ -285,9 +283,9 @@ Error parsePe(const std::uint8_t *data, std::uint64_t size, PeImage &out)
     }
     out.imageEnd = std::min(out.imageEnd, size);
 
-    if (out.dataDirectories.size() <= DIR_RESOURCE)
+    if (out.dataDirectories.size() <= kDirResource)
         return Error();
-    const DataDirectory res = out.dataDirectories[DIR_RESOURCE];
+    const DataDirectory res = out.dataDirectories[kDirResource];
     if (res.rva == 0 || res.size == 0)
         return Error();
     // The directory size is often inexact; the tree may use the whole rest
@@ -320,7 +318,7 @@ Error loadPeFile(const std::string &path, std::vector<std::uint8_t> &bytes, PeIm
     const std::streamoff length = in.tellg();
     if (length < 0)
         return Error(ErrorKind::Io, 0, "cannot read " + path);
-    if (static_cast<std::uint64_t>(length) > MAX_FILE_SIZE)
+    if (static_cast<std::uint64_t>(length) > kMaxImageFileSize)
         return Error(ErrorKind::LimitExceeded, 0, "file larger than 4 GiB");
     bytes.resize(static_cast<std::size_t>(length));
     in.seekg(0);

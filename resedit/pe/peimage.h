@@ -67,8 +67,8 @@ struct DataDirectory
     std::uint32_t size = 0;
 };
 
-constexpr std::size_t DIR_RESOURCE = 2;
-constexpr std::size_t DIR_SECURITY = 4; // file offset, not an RVA
+constexpr std::size_t kDirResource = 2;
+constexpr std::size_t kDirSecurity = 4; // file offset, not an RVA
 
 struct PeImage
 {

@@ -3,24 +3,8 @@
 #include "bytewriter.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <map>
-#include <system_error>
-
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace quillon::pe {
 
@@ -101,7 +85,6 @@ Error buildResourceTree(const std::vector<Resource> &resources, std::uint32_t ba
 
     // Measure.
     std::uint64_t dirBytes = 16 + 8 * types.size();
-    std::size_t nameCount = 0;
     std::size_t leafCount = 0;
     std::uint64_t stringBytes = 0;
     for (const auto &[type, names] : types) {
@@ -109,14 +92,12 @@ Error buildResourceTree(const std::vector<Resource> &resources, std::uint32_t ba
         if (type.isName)
             stringBytes += 2 + 2 * type.name.size();
         for (const auto &[name, langs] : names) {
-            ++nameCount;
             dirBytes += 16 + 8 * langs.size();
             leafCount += langs.size();
             if (name.isName)
                 stringBytes += 2 + 2 * name.name.size();
         }
     }
-    (void)nameCount;
     const std::uint64_t entriesOffset = dirBytes;
     const std::uint64_t stringsOffset = entriesOffset + 16 * leafCount;
     const std::uint64_t dataOffset = alignUp(stringsOffset + stringBytes, 8);
@@ -210,49 +191,78 @@ bool sameResourceKey(const Resource &a, const Resource &b)
     return a.type == b.type && a.name == b.name && a.language == b.language;
 }
 
-} // namespace
-
-WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const PeImage &image,
-                             const std::vector<Resource> &resources, std::vector<std::uint8_t> &out)
+// Where the new tree goes, decided from the image alone.
+struct SectionPlan
 {
-    WriteResult result;
-    auto fail = [&](ErrorKind kind, std::uint64_t offset, const char *context) {
-        result.error = Error(kind, offset, context);
-        return result;
-    };
+    std::uint64_t imageEnd = 0;     // end of the image in the file
+    std::uint64_t optional = 0;     // optional header
+    std::uint64_t dirTable = 0;     // data directories
+    std::uint64_t sectionTable = 0; // section headers
+    std::size_t sectionCount = 0;
 
+    // In place: the section holding the current tree is the last one in memory
+    // and in the file, so it can grow or shrink where it is. Otherwise a new
+    // section is appended.
+    bool inPlace = false;
+    std::size_t target = 0;
+    std::uint64_t sectionRaw = 0;
+    std::uint32_t sectionVa = 0;
+    std::uint64_t oldRawSize = 0;
+    bool oldCountsAsData = false;
+
+    // The overlay after the image, less a certificate table in it.
+    std::uint64_t overlayBegin = 0;
+    std::uint64_t certBegin = 0;
+    std::uint64_t certEnd = 0;
+    bool dropCertificate = false;
+};
+
+// The new section's place in the file and in memory, once the tree is built.
+struct SectionSize
+{
+    std::uint64_t treeSize = 0;
+    std::uint64_t rawSize = 0;
+    std::uint64_t imageEnd = 0;
+    std::uint64_t sizeOfImage = 0;
+};
+
+Error planSection(const std::vector<std::uint8_t> &original, const PeImage &image,
+                  SectionPlan &plan)
+{
     const std::uint64_t fileSize = original.size();
     if (image.fileSize != fileSize || image.imageEnd > fileSize)
-        return fail(ErrorKind::Malformed, 0, "image does not match its bytes");
-    if (image.dataDirectories.size() <= DIR_RESOURCE)
-        return fail(ErrorKind::Unsupported, image.optionalHeaderOffset,
-                    "no resource data directory slot");
+        return Error(ErrorKind::Malformed, 0, "image does not match its bytes");
+    if (image.dataDirectories.size() <= kDirResource)
+        return Error(ErrorKind::Unsupported, image.optionalHeaderOffset,
+                     "no resource data directory slot");
     const auto powerOfTwo = [](std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
     if (!powerOfTwo(image.fileAlignment) || !powerOfTwo(image.sectionAlignment))
-        return fail(ErrorKind::Malformed, image.optionalHeaderOffset, "section alignment");
+        return Error(ErrorKind::Malformed, image.optionalHeaderOffset, "section alignment");
     // The format allows 512 bytes to 64 KiB; more would only pad the file.
     if (image.fileAlignment > kMaxFileAlignment)
-        return fail(ErrorKind::LimitExceeded, image.optionalHeaderOffset, "file alignment");
+        return Error(ErrorKind::LimitExceeded, image.optionalHeaderOffset, "file alignment");
     if (image.sections.empty())
-        return fail(ErrorKind::Unsupported, image.sectionTableOffset, "image without sections");
+        return Error(ErrorKind::Unsupported, image.sectionTableOffset, "image without sections");
 
     // Where the image ends in the file: after the last section's data, and
     // never inside the headers (sections may all be without raw data).
-    const std::uint64_t imageEnd = std::max<std::uint64_t>(
+    plan.imageEnd = std::max<std::uint64_t>(
         {image.imageEnd, std::min<std::uint64_t>(image.sizeOfHeaders, fileSize),
          std::min<std::uint64_t>(
              image.sectionTableOffset + kSectionHeaderSize * image.sections.size(), fileSize)});
-    const std::uint64_t optional = image.optionalHeaderOffset;
-    const std::uint64_t dirTable = optional + (image.pe32plus ? 112 : 96);
-    const std::uint64_t sectionTable = image.sectionTableOffset;
-    const std::size_t sectionCount = image.sections.size();
-    if (!rangeInside(dirTable, 8 * image.dataDirectories.size(), fileSize) ||
+    plan.optional = image.optionalHeaderOffset;
+    plan.dirTable = plan.optional + (image.pe32plus ? 112 : 96);
+    plan.sectionTable = image.sectionTableOffset;
+    plan.sectionCount = image.sections.size();
+    const std::uint64_t sectionTable = plan.sectionTable;
+    const std::size_t sectionCount = plan.sectionCount;
+    if (!rangeInside(plan.dirTable, 8 * image.dataDirectories.size(), fileSize) ||
         !rangeInside(sectionTable, kSectionHeaderSize * sectionCount, fileSize) ||
-        !rangeInside(optional, kOptCheckSum + 4, fileSize))
-        return fail(ErrorKind::Truncated, optional, "headers");
+        !rangeInside(plan.optional, kOptCheckSum + 4, fileSize))
+        return Error(ErrorKind::Truncated, plan.optional, "headers");
 
     // The section holding the current tree, and whether it is the last one
-    // both in memory and in the file, so it can grow or shrink in place.
+    // both in memory and in the file.
     std::size_t lastByVa = 0;
     std::uint64_t memoryEnd = 0;
     for (std::size_t i = 0; i < sectionCount; ++i) {
@@ -263,111 +273,105 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
             lastByVa = i;
         memoryEnd = std::max(memoryEnd, end);
     }
-    const DataDirectory resourceDir = image.dataDirectories[DIR_RESOURCE];
-    bool inPlace = false;
-    std::size_t target = sectionCount;
+    const DataDirectory resourceDir = image.dataDirectories[kDirResource];
+    plan.target = sectionCount;
     if (resourceDir.rva != 0 && resourceDir.size != 0) {
         for (std::size_t i = 0; i < sectionCount; ++i) {
             if (image.sections[i].virtualAddress == resourceDir.rva)
-                target = i;
+                plan.target = i;
         }
-        if (target == lastByVa) {
-            const Section &s = image.sections[target];
+        if (plan.target == lastByVa) {
+            const Section &s = image.sections[plan.target];
             const std::uint64_t rawEnd = std::uint64_t{s.rawOffset} + s.rawSize;
             // Its data must follow the headers and every other section's data.
             const std::uint64_t headersEnd = std::max<std::uint64_t>(
                 image.sizeOfHeaders, sectionTable + kSectionHeaderSize * sectionCount);
-            bool lastInFile = rawEnd == imageEnd && s.rawOffset >= headersEnd;
+            bool lastInFile = rawEnd == plan.imageEnd && s.rawOffset >= headersEnd;
             for (std::size_t i = 0; i < sectionCount && lastInFile; ++i) {
                 const Section &other = image.sections[i];
-                if (i != target && other.rawSize != 0 &&
+                if (i != plan.target && other.rawSize != 0 &&
                     std::uint64_t{other.rawOffset} + other.rawSize > s.rawOffset)
                     lastInFile = false;
             }
-            inPlace = lastInFile;
+            plan.inPlace = lastInFile;
         }
     }
 
     // Certificates sit in the overlay; any edit invalidates them.
-    std::uint64_t overlayBegin = imageEnd;
-    std::uint64_t certBegin = fileSize;
-    std::uint64_t certEnd = fileSize;
-    bool dropCertificate = false;
-    if (image.dataDirectories.size() > DIR_SECURITY && image.dataDirectories[DIR_SECURITY].size) {
-        dropCertificate = true;
-        const DataDirectory cert = image.dataDirectories[DIR_SECURITY];
-        if (cert.rva >= overlayBegin && rangeInside(cert.rva, cert.size, fileSize)) {
-            certBegin = cert.rva;
-            certEnd = std::uint64_t{cert.rva} + cert.size;
+    plan.overlayBegin = plan.imageEnd;
+    plan.certBegin = fileSize;
+    plan.certEnd = fileSize;
+    if (image.dataDirectories.size() > kDirSecurity && image.dataDirectories[kDirSecurity].size) {
+        plan.dropCertificate = true;
+        const DataDirectory cert = image.dataDirectories[kDirSecurity];
+        if (cert.rva >= plan.overlayBegin && rangeInside(cert.rva, cert.size, fileSize)) {
+            plan.certBegin = cert.rva;
             // Its 8-byte padding belongs to it too.
-            certEnd = std::min<std::uint64_t>(alignUp(certEnd, 8), fileSize);
-        } else {
-            certBegin = certEnd = fileSize;
+            plan.certEnd =
+                std::min<std::uint64_t>(alignUp(std::uint64_t{cert.rva} + cert.size, 8), fileSize);
         }
     }
 
-    std::uint64_t newSectionRaw = 0;
-    std::uint32_t newSectionVa = 0;
-    std::uint64_t oldRawSize = 0;
-    bool oldCountsAsData = false;
-    if (inPlace) {
-        const Section &s = image.sections[target];
-        newSectionRaw = s.rawOffset;
-        newSectionVa = s.virtualAddress;
-        oldRawSize = s.rawSize;
-        oldCountsAsData = (s.characteristics & kScnInitializedData) != 0;
-    } else {
-        if (sectionCount >= kMaxSections)
-            return fail(ErrorKind::LimitExceeded, sectionTable, "too many sections");
-        // A new header must fit between the section table and the first
-        // section's data, in bytes that hold nothing yet.
-        const std::uint64_t headerAt = sectionTable + kSectionHeaderSize * sectionCount;
-        std::uint64_t firstRaw = image.sizeOfHeaders;
-        for (const Section &s : image.sections) {
-            if (s.rawSize != 0 && s.rawOffset != 0)
-                firstRaw = std::min<std::uint64_t>(firstRaw, s.rawOffset);
-        }
-        if (headerAt + kSectionHeaderSize > firstRaw ||
-            !rangeInside(headerAt, kSectionHeaderSize, fileSize))
-            return fail(ErrorKind::Unsupported, headerAt, "no room for a new section header");
-        for (std::uint64_t i = 0; i < kSectionHeaderSize; ++i) {
-            if (original[headerAt + i] != 0)
-                return fail(ErrorKind::Unsupported, headerAt, "no room for a new section header");
-        }
-        newSectionRaw = alignUp(imageEnd, image.fileAlignment);
-        const std::uint64_t va = alignUp(memoryEnd, image.sectionAlignment);
-        if (va > 0xFFFFFFFFull)
-            return fail(ErrorKind::LimitExceeded, sectionTable, "image too large");
-        newSectionVa = static_cast<std::uint32_t>(va);
+    if (plan.inPlace) {
+        const Section &s = image.sections[plan.target];
+        plan.sectionRaw = s.rawOffset;
+        plan.sectionVa = s.virtualAddress;
+        plan.oldRawSize = s.rawSize;
+        plan.oldCountsAsData = (s.characteristics & kScnInitializedData) != 0;
+        return Error();
     }
+    if (sectionCount >= kMaxSections)
+        return Error(ErrorKind::LimitExceeded, sectionTable, "too many sections");
+    // A new header must fit between the section table and the first
+    // section's data, in bytes that hold nothing yet.
+    const std::uint64_t headerAt = sectionTable + kSectionHeaderSize * sectionCount;
+    std::uint64_t firstRaw = image.sizeOfHeaders;
+    for (const Section &s : image.sections) {
+        if (s.rawSize != 0 && s.rawOffset != 0)
+            firstRaw = std::min<std::uint64_t>(firstRaw, s.rawOffset);
+    }
+    if (headerAt + kSectionHeaderSize > firstRaw ||
+        !rangeInside(headerAt, kSectionHeaderSize, fileSize))
+        return Error(ErrorKind::Unsupported, headerAt, "no room for a new section header");
+    for (std::uint64_t i = 0; i < kSectionHeaderSize; ++i) {
+        if (original[headerAt + i] != 0)
+            return Error(ErrorKind::Unsupported, headerAt, "no room for a new section header");
+    }
+    plan.sectionRaw = alignUp(plan.imageEnd, image.fileAlignment);
+    const std::uint64_t va = alignUp(memoryEnd, image.sectionAlignment);
+    if (va > 0xFFFFFFFFull)
+        return Error(ErrorKind::LimitExceeded, sectionTable, "image too large");
+    plan.sectionVa = static_cast<std::uint32_t>(va);
+    return Error();
+}
 
-    std::vector<std::uint8_t> tree;
-    result.error = buildResourceTree(resources, newSectionVa, tree);
-    if (result.error.failed())
-        return result;
-    const std::uint64_t treeSize = tree.size();
-    const std::uint64_t rawSize = alignUp(treeSize, image.fileAlignment);
-    const std::uint64_t newImageEnd = newSectionRaw + rawSize;
-    const std::uint64_t newSizeOfImage =
-        alignUp(std::uint64_t{newSectionVa} + treeSize, image.sectionAlignment);
-    if (newImageEnd > 0xFFFFFFFFull || newSizeOfImage > 0xFFFFFFFFull)
-        return fail(ErrorKind::LimitExceeded, 0, "image too large");
-
-    // Image up to the resource data, the new tree, then the overlay.
-    const std::uint64_t keep = inPlace ? newSectionRaw : imageEnd;
-    out.assign(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(keep));
-    out.resize(static_cast<std::size_t>(newSectionRaw), 0);
+// The image up to the resource data, the new tree, then the overlay.
+void emitImage(const std::vector<std::uint8_t> &original, const SectionPlan &plan,
+               const std::vector<std::uint8_t> &tree, const SectionSize &size,
+               std::vector<std::uint8_t> &out)
+{
+    const auto at = [&original](std::uint64_t offset) {
+        return original.begin() + static_cast<std::ptrdiff_t>(offset);
+    };
+    const std::uint64_t keep = plan.inPlace ? plan.sectionRaw : plan.imageEnd;
+    out.assign(original.begin(), at(keep));
+    out.resize(static_cast<std::size_t>(plan.sectionRaw), 0);
     out.insert(out.end(), tree.begin(), tree.end());
-    out.resize(static_cast<std::size_t>(newImageEnd), 0);
-    out.insert(out.end(), original.begin() + static_cast<std::ptrdiff_t>(overlayBegin),
-               original.begin() + static_cast<std::ptrdiff_t>(certBegin));
-    out.insert(out.end(), original.begin() + static_cast<std::ptrdiff_t>(certEnd), original.end());
+    out.resize(static_cast<std::size_t>(size.imageEnd), 0);
+    out.insert(out.end(), at(plan.overlayBegin), at(plan.certBegin));
+    out.insert(out.end(), at(plan.certEnd), original.end());
+}
 
-    // Headers.
+// Section header, COFF and optional header fields, data directories, the
+// symbol table pointer and the checksum of the emitted image.
+void patchHeaders(const PeImage &image, const SectionPlan &plan, const SectionSize &size,
+                  std::vector<std::uint8_t> &out, std::vector<std::string> &notes)
+{
     const std::uint64_t coff = image.peOffset; // the PE signature
-    std::uint64_t headerAt = sectionTable + kSectionHeaderSize * target;
-    if (!inPlace) {
-        headerAt = sectionTable + kSectionHeaderSize * sectionCount;
+    std::uint64_t headerAt = plan.sectionTable + kSectionHeaderSize * plan.target;
+    bool countsAsData = plan.oldCountsAsData;
+    if (!plan.inPlace) {
+        headerAt = plan.sectionTable + kSectionHeaderSize * plan.sectionCount;
         static const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
         // The section that held the tree stays mapped but gives up its name:
         // a system resource updater that looks for the tree by that name (as
@@ -379,35 +383,38 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
                 std::memcpy(oldName, retired, 8);
         }
         std::memcpy(out.data() + headerAt, name, 8);
-        storeU32le(out, headerAt + 12, newSectionVa);
-        storeU32le(out, headerAt + 20, static_cast<std::uint32_t>(newSectionRaw));
+        storeU32le(out, headerAt + 12, plan.sectionVa);
+        storeU32le(out, headerAt + 20, static_cast<std::uint32_t>(plan.sectionRaw));
         storeU32le(out, headerAt + 36, kScnInitializedData | kScnMemRead);
-        storeU16le(out, coff + kCoffNumberOfSections, static_cast<std::uint16_t>(sectionCount + 1));
-        oldCountsAsData = true;
+        storeU16le(out, coff + kCoffNumberOfSections,
+                   static_cast<std::uint16_t>(plan.sectionCount + 1));
+        countsAsData = true;
     }
-    storeU32le(out, headerAt + 8, static_cast<std::uint32_t>(treeSize));
-    storeU32le(out, headerAt + 16, static_cast<std::uint32_t>(rawSize));
+    storeU32le(out, headerAt + 8, static_cast<std::uint32_t>(size.treeSize));
+    storeU32le(out, headerAt + 16, static_cast<std::uint32_t>(size.rawSize));
 
+    const std::uint64_t optional = plan.optional;
     std::uint64_t initialized = getU32(out, optional + kOptSizeOfInitializedData);
-    if (oldCountsAsData)
-        initialized = initialized - std::min(initialized, oldRawSize) + rawSize;
+    if (countsAsData)
+        initialized = initialized - std::min(initialized, plan.oldRawSize) + size.rawSize;
     storeU32le(out, optional + kOptSizeOfInitializedData,
                static_cast<std::uint32_t>(std::min<std::uint64_t>(initialized, 0xFFFFFFFFull)));
     storeU32le(out, optional + kOptSizeOfImage,
-               static_cast<std::uint32_t>(
-                   std::max<std::uint64_t>(newSizeOfImage, inPlace ? 0 : image.sizeOfImage)));
-    storeU32le(out, dirTable + 8 * DIR_RESOURCE, newSectionVa);
-    storeU32le(out, dirTable + 8 * DIR_RESOURCE + 4, static_cast<std::uint32_t>(treeSize));
-    if (dropCertificate) {
-        storeU32le(out, dirTable + 8 * DIR_SECURITY, 0);
-        storeU32le(out, dirTable + 8 * DIR_SECURITY + 4, 0);
-        result.notes.push_back("certificate table dropped");
+               static_cast<std::uint32_t>(std::max<std::uint64_t>(
+                   size.sizeOfImage, plan.inPlace ? 0 : image.sizeOfImage)));
+    storeU32le(out, plan.dirTable + 8 * kDirResource, plan.sectionVa);
+    storeU32le(out, plan.dirTable + 8 * kDirResource + 4,
+               static_cast<std::uint32_t>(size.treeSize));
+    if (plan.dropCertificate) {
+        storeU32le(out, plan.dirTable + 8 * kDirSecurity, 0);
+        storeU32le(out, plan.dirTable + 8 * kDirSecurity + 4, 0);
+        notes.push_back("certificate table dropped");
     }
 
     // A COFF symbol table after the image moves with the overlay.
     const std::uint32_t symbols = getU32(out, coff + kCoffPointerToSymbols);
-    if (symbols != 0 && symbols >= imageEnd && symbols < certBegin) {
-        const std::uint64_t moved = symbols - imageEnd + newImageEnd;
+    if (symbols != 0 && symbols >= plan.imageEnd && symbols < plan.certBegin) {
+        const std::uint64_t moved = symbols - plan.imageEnd + size.imageEnd;
         storeU32le(out, coff + kCoffPointerToSymbols,
                    moved <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(moved) : 0);
     }
@@ -416,6 +423,36 @@ WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const Pe
         storeU32le(out, optional + kOptCheckSum, 0);
         storeU32le(out, optional + kOptCheckSum, peChecksum(out));
     }
+}
+
+} // namespace
+
+WriteResult rebuildResources(const std::vector<std::uint8_t> &original, const PeImage &image,
+                             const std::vector<Resource> &resources, std::vector<std::uint8_t> &out)
+{
+    WriteResult result;
+    SectionPlan plan;
+    result.error = planSection(original, image, plan);
+    if (result.error.failed())
+        return result;
+
+    std::vector<std::uint8_t> tree;
+    result.error = buildResourceTree(resources, plan.sectionVa, tree);
+    if (result.error.failed())
+        return result;
+    SectionSize size;
+    size.treeSize = tree.size();
+    size.rawSize = alignUp(size.treeSize, image.fileAlignment);
+    size.imageEnd = plan.sectionRaw + size.rawSize;
+    size.sizeOfImage =
+        alignUp(std::uint64_t{plan.sectionVa} + size.treeSize, image.sectionAlignment);
+    if (size.imageEnd > 0xFFFFFFFFull || size.sizeOfImage > 0xFFFFFFFFull) {
+        result.error = Error(ErrorKind::LimitExceeded, 0, "image too large");
+        return result;
+    }
+
+    emitImage(original, plan, tree, size, out);
+    patchHeaders(image, plan, size, out, result.notes);
     return result;
 }
 
@@ -441,105 +478,6 @@ std::size_t removeResources(std::vector<Resource> &resources, const ResId &type,
                                    }),
                     resources.end());
     return before - resources.size();
-}
-
-Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes)
-{
-    int systemError = 0;
-    return writeFileAtomically(path, bytes, systemError);
-}
-
-Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes,
-                          int &systemError)
-{
-    namespace fs = std::filesystem;
-    systemError = 0;
-    std::error_code ec;
-    fs::path target = fs::u8path(path);
-    // Replace what a link points at, not the link.
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::canonical(target, ec);
-        if (!ec)
-            target = resolved;
-    }
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    fs::path temp = target;
-    temp += ".tmp" + std::to_string(stamp % 1000000007ull) + "_" + std::to_string(++counter);
-
-#ifdef _WIN32
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        systemError = static_cast<int>(GetLastError());
-        return Error(ErrorKind::Io, 0, "cannot create a temporary file next to " + path);
-    }
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
-            ok = false;
-            break;
-        }
-        done += written;
-    }
-    if (ok && !FlushFileBuffers(file))
-        ok = false;
-    if (!ok)
-        systemError = static_cast<int>(GetLastError());
-    CloseHandle(file);
-    if (ok && !MoveFileExW(temp.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        systemError = static_cast<int>(GetLastError());
-        ok = false;
-    }
-    if (!ok) {
-        DeleteFileW(temp.c_str());
-        return Error(ErrorKind::Io, done, "cannot write " + path);
-    }
-    return Error();
-#else
-    struct stat info
-    {
-    };
-    const bool existed = ::stat(target.c_str(), &info) == 0;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        systemError = errno;
-        return Error(ErrorKind::Io, 0,
-                     "cannot create a temporary file next to " + path + ": " +
-                         std::strerror(systemError));
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            systemError = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (systemError == 0 && existed && ::fchmod(fd, info.st_mode & 07777) != 0)
-        systemError = errno;
-    if (systemError == 0 && ::fsync(fd) != 0)
-        systemError = errno;
-    if (::close(fd) != 0 && systemError == 0)
-        systemError = errno;
-    if (systemError == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
-        systemError = errno;
-    if (systemError != 0) {
-        ::unlink(temp.c_str());
-        return Error(ErrorKind::Io, done,
-                     "cannot write " + path + ": " + std::strerror(systemError));
-    }
-    return Error();
-#endif
 }
 
 } // namespace quillon::pe

@@ -31,13 +31,4 @@ void upsertResource(std::vector<Resource> &resources, Resource resource);
 std::size_t removeResources(std::vector<Resource> &resources, const ResId &type, const ResId &name,
                             int language = -1);
 
-// Writes `bytes` to `path` through a temporary file in the same directory and
-// a rename, so the target is never left half-written.
-Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes);
-
-// The same, also giving the system's error number of a failure (errno, or
-// GetLastError() on Windows; 0 on success).
-Error writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes,
-                          int &systemError);
-
 } // namespace quillon::pe

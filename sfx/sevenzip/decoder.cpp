@@ -207,8 +207,7 @@ public:
             LzmaDec_AllocateProbs(&m_core.m_dec, props.data(), LZMA_PROPS_SIZE, &g_alloc) !=
                 SZ_OK ||
             !m_core.allocateDictionary(std::min<std::uint64_t>(m_core.m_dec.prop.dicSize, m_left)))
-            return Error(ErrorKind::LimitExceeded, m_offset,
-                         "out of memory for the LZMA dictionary");
+            return Error(ErrorKind::OutOfMemory, m_offset, "out of memory for the LZMA dictionary");
         LzmaDec_Init(&m_core.m_dec);
         return {};
     }
@@ -292,7 +291,7 @@ public:
         CLzmaDec &dec = m_core.m_dec;
         if (!m_in.valid() || LzmaDec_AllocateProbs(&dec, lzmaProps, 5, &g_alloc) != SZ_OK ||
             !m_core.allocateDictionary(std::min<std::uint64_t>(dictionary, m_left)))
-            return Error(ErrorKind::LimitExceeded, m_offset,
+            return Error(ErrorKind::OutOfMemory, m_offset,
                          "out of memory for the LZMA2 dictionary");
         dec.prop.dicSize = dictionary;
         return {};

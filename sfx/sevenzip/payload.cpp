@@ -128,7 +128,7 @@ Error locatePayload(Input &input, std::uint64_t searchFrom, Payload &out)
     try {
         return locate(input, searchFrom, out);
     } catch (const std::bad_alloc &) {
-        return Error(ErrorKind::LimitExceeded, searchFrom, "out of memory");
+        return Error(ErrorKind::OutOfMemory, searchFrom, "out of memory");
     }
 }
 

@@ -666,9 +666,11 @@ struct Archive::State
 
     Error checkFolder(const Folder &f, const std::vector<std::uint64_t> &packSizes,
                       std::uint64_t where);
-    Error buildStream(const Folder &f, std::uint32_t out, std::unique_ptr<Stream> &stream,
-                      int depth);
-    Error folderStream(const Folder &f, std::unique_ptr<Stream> &stream);
+    // `packs` holds the packed streams `f` reads: the archive's own, or an
+    // encoded header's.
+    Error buildStream(const StreamsInfo &packs, const Folder &f, std::uint32_t out,
+                      std::unique_ptr<Stream> &stream, int depth);
+    Error folderStream(const StreamsInfo &packs, const Folder &f, std::unique_ptr<Stream> &stream);
     Error placePacks(StreamsInfo &s, std::uint64_t packLimit, std::uint64_t where);
     Error decodeHeader(ByteReader &r, std::vector<std::uint8_t> &out);
     Error parseHeader(ByteReader &r);
@@ -819,7 +821,7 @@ Error Archive::State::checkFolder(const Folder &f, const std::vector<std::uint64
     return {};
 }
 
-Error Archive::State::buildStream(const Folder &f, std::uint32_t out,
+Error Archive::State::buildStream(const StreamsInfo &packs, const Folder &f, std::uint32_t out,
                                   std::unique_ptr<Stream> &stream, int depth)
 {
     if (depth > 4)
@@ -841,7 +843,7 @@ Error Archive::State::buildStream(const Folder &f, std::uint32_t out,
                                  [j](const BindPair &b) { return b.in == j; });
         std::unique_ptr<Stream> in;
         if (bind != f.binds.end()) {
-            Error e = buildStream(f, bind->out, in, depth + 1);
+            Error e = buildStream(packs, f, bind->out, in, depth + 1);
             if (e.failed())
                 return e;
         } else {
@@ -849,8 +851,8 @@ Error Archive::State::buildStream(const Folder &f, std::uint32_t out,
                 std::find(f.packed.begin(), f.packed.end(), j) - f.packed.begin());
             const std::size_t pack = f.firstPack + pos;
             if (j == inStart)
-                firstPackOffset = streams.packOffsets[pack];
-            in = detail::makePackStream(*input, streams.packOffsets[pack], streams.packSizes[pack]);
+                firstPackOffset = packs.packOffsets[pack];
+            in = detail::makePackStream(*input, packs.packOffsets[pack], packs.packSizes[pack]);
         }
         inputs.push_back(std::move(in));
     }
@@ -870,7 +872,7 @@ Error Archive::State::buildStream(const Folder &f, std::uint32_t out,
     case kBcj2:
         stream = detail::makeBcj2Stream(std::move(inputs[0]), std::move(inputs[1]),
                                         std::move(inputs[2]), std::move(inputs[3]), size,
-                                        streams.packOffsets.empty() ? 0 : firstPackOffset);
+                                        packs.packOffsets.empty() ? 0 : firstPackOffset);
         break;
     default:
         if (!filterKindOf(c.method, kind))
@@ -883,13 +885,14 @@ Error Archive::State::buildStream(const Folder &f, std::uint32_t out,
     if (e.failed())
         return e;
     if (!stream)
-        return Error(ErrorKind::LimitExceeded, 0, "out of memory");
+        return Error(ErrorKind::OutOfMemory, 0, "out of memory");
     return {};
 }
 
-Error Archive::State::folderStream(const Folder &f, std::unique_ptr<Stream> &stream)
+Error Archive::State::folderStream(const StreamsInfo &packs, const Folder &f,
+                                   std::unique_ptr<Stream> &stream)
 {
-    return buildStream(f, f.mainOut, stream, 0);
+    return buildStream(packs, f, f.mainOut, stream, 0);
 }
 
 Error Archive::State::placePacks(StreamsInfo &s, std::uint64_t packLimit, std::uint64_t where)
@@ -936,12 +939,10 @@ Error Archive::State::decodeHeader(ByteReader &r, std::vector<std::uint8_t> &out
     const Folder &f = s.folders[0];
     if (f.unpackSize() > options.maxHeaderSize)
         return Error(ErrorKind::LimitExceeded, r.absolutePos(), "header too large");
-    StreamsInfo saved = std::move(streams);
-    streams = std::move(s);
     std::unique_ptr<Stream> stream;
-    e = folderStream(streams.folders[0], stream);
+    e = folderStream(s, f, stream);
     out.clear();
-    const std::uint64_t size = streams.folders[0].unpackSize();
+    const std::uint64_t size = f.unpackSize();
     std::uint32_t crc = 0;
     while (e.ok() && out.size() < size) {
         // Grows with the data actually decoded, never by the declared size alone.
@@ -957,10 +958,9 @@ Error Archive::State::decodeHeader(ByteReader &r, std::vector<std::uint8_t> &out
     }
     if (e.ok()) {
         crc = crc32(out.data(), out.size());
-        if (streams.folders[0].hasCrc && crc != streams.folders[0].crc)
+        if (f.hasCrc && crc != f.crc)
             e = Error(ErrorKind::CrcMismatch, r.absolutePos(), "encoded header CRC");
     }
-    streams = std::move(saved);
     return e;
 }
 
@@ -1198,11 +1198,8 @@ Error Archive::State::parseHeader(ByteReader &r)
     return {};
 }
 
-Archive::Archive() : m_state(new State) {}
-Archive::~Archive()
-{
-    delete m_state;
-}
+Archive::Archive() : m_state(std::make_unique<State>()) {}
+Archive::~Archive() = default;
 
 const std::vector<Entry> &Archive::entries() const
 {
@@ -1225,7 +1222,7 @@ Error Archive::open(Input &input, std::uint64_t offset, const Options &options)
         return m_state->open(input, offset, options);
     } catch (const std::bad_alloc &) {
         *m_state = State();
-        return Error(ErrorKind::LimitExceeded, offset, "out of memory");
+        return Error(ErrorKind::OutOfMemory, offset, "out of memory");
     }
 }
 
@@ -1234,7 +1231,7 @@ Error Archive::extract(Sink &sink)
     try {
         return m_state->extract(sink);
     } catch (const std::bad_alloc &) {
-        return Error(ErrorKind::LimitExceeded, 0, "out of memory");
+        return Error(ErrorKind::OutOfMemory, 0, "out of memory");
     }
 }
 
@@ -1311,7 +1308,7 @@ Error Archive::State::extract(Sink &sink)
         return Error(ErrorKind::Malformed, 0, "no archive open");
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kChunk]);
     if (!buffer)
-        return Error(ErrorKind::LimitExceeded, 0, "out of memory");
+        return Error(ErrorKind::OutOfMemory, 0, "out of memory");
     std::unique_ptr<Stream> stream;
     std::size_t streamFolder = SIZE_MAX;
     std::uint64_t folderFilesLeft = 0; // substreams of streamFolder not read yet
@@ -1330,7 +1327,7 @@ Error Archive::State::extract(Sink &sink)
         if (record.hasStream) {
             if (streamFolder != record.folder) {
                 stream.reset();
-                Error e = s.folderStream(s.streams.folders[record.folder], stream);
+                Error e = s.folderStream(s.streams, s.streams.folders[record.folder], stream);
                 if (e.failed())
                     return e;
                 streamFolder = record.folder;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,7 @@ public:
 
 private:
     struct State;
-    State *m_state = nullptr;
+    std::unique_ptr<State> m_state;
 };
 
 } // namespace quillon::sevenzip

@@ -2,6 +2,7 @@
 // consistency, overlay, certificate, the new-section fallback and atomic
 // writes. Checked with our reader and with python3-pefile.
 #include "../resread/pebuilder.h"
+#include "atomicfile.h"
 #include "icongroup.h"
 #include "peimage.h"
 #include "pewriter.h"
@@ -59,7 +60,7 @@ void checkLayout(const std::vector<std::uint8_t> &bytes, const pe::PeImage &imag
     const std::uint64_t align = image.sectionAlignment;
     QCOMPARE(std::uint64_t{image.sizeOfImage}, (memoryEnd + align - 1) / align * align);
     // The resource directory is a whole section of its own.
-    const pe::DataDirectory dir = image.dataDirectories[pe::DIR_RESOURCE];
+    const pe::DataDirectory dir = image.dataDirectories[pe::kDirResource];
     bool found = false;
     for (const pe::Section &s : image.sections) {
         if (s.virtualAddress == dir.rva) {
@@ -247,8 +248,8 @@ void TestPeWriter::dropsCertificate()
     const auto certAt = static_cast<std::uint32_t>(bytes.size());
     const QByteArray cert = QByteArray::fromHex("18000000000202000000") + QByteArray(14, 'C');
     bytes.insert(bytes.end(), cert.begin(), cert.end());
-    setU32(bytes, dirOffset(image, pe::DIR_SECURITY), certAt);
-    setU32(bytes, dirOffset(image, pe::DIR_SECURITY) + 4, static_cast<std::uint32_t>(cert.size()));
+    setU32(bytes, dirOffset(image, pe::kDirSecurity), certAt);
+    setU32(bytes, dirOffset(image, pe::kDirSecurity) + 4, static_cast<std::uint32_t>(cert.size()));
     QVERIFY(pe::parsePe(bytes.data(), bytes.size(), image).ok());
 
     std::vector<std::uint8_t> out;
@@ -259,8 +260,8 @@ void TestPeWriter::dropsCertificate()
              QStringLiteral("certificate table dropped"));
     pe::PeImage edited;
     QVERIFY(pe::parsePe(out.data(), out.size(), edited).ok());
-    QCOMPARE(edited.dataDirectories[pe::DIR_SECURITY].rva, 0u);
-    QCOMPARE(edited.dataDirectories[pe::DIR_SECURITY].size, 0u);
+    QCOMPARE(edited.dataDirectories[pe::kDirSecurity].rva, 0u);
+    QCOMPARE(edited.dataDirectories[pe::kDirSecurity].size, 0u);
     QVERIFY(toBytes(out).endsWith(overlay));
 }
 
@@ -297,7 +298,7 @@ void TestPeWriter::headersKeptWithoutSectionData()
         testpe::build({{testpe::id(10), testpe::id(1), 0x409, {1, 2, 3}}}, false, &layout);
     setU32(bytes, layout.sectionTable + 16, 0); // SizeOfRawData
     setU32(bytes, layout.sectionTable + 20, 0); // PointerToRawData
-    const std::uint64_t resourceDir = layout.optionalHeader + 96 + 8 * pe::DIR_RESOURCE;
+    const std::uint64_t resourceDir = layout.optionalHeader + 96 + 8 * pe::kDirResource;
     setU32(bytes, resourceDir, 0);
     setU32(bytes, resourceDir + 4, 0);
     bytes.resize(layout.sectionTable + 80); // ends inside SizeOfHeaders
@@ -359,7 +360,7 @@ void TestPeWriter::atomicWrite()
     QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner | QFileDevice::ReadGroup));
     const std::vector<std::uint8_t> fresh(5000, 0x42);
-    QVERIFY(pe::writeFileAtomically(QFile::encodeName(target).toStdString(), fresh).ok());
+    QVERIFY(writeFileAtomically(QFile::encodeName(target).toStdString(), fresh).ok());
     QCOMPARE(readAll(target), toBytes(fresh));
     QCOMPARE(QFile::permissions(target) & 0x7777,
              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
@@ -369,18 +370,35 @@ void TestPeWriter::atomicWrite()
     // Through a link: the file it points at changes, the link stays.
     const QString link = dir.filePath(QStringLiteral("link.exe"));
     QVERIFY(QFile::link(target, link));
-    QVERIFY(pe::writeFileAtomically(QFile::encodeName(link).toStdString(), {1, 2, 3}).ok());
+    QVERIFY(writeFileAtomically(QFile::encodeName(link).toStdString(), {1, 2, 3}).ok());
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(readAll(target), QByteArray("\x01\x02\x03"));
 
     // A directory that does not exist: an I/O error and no stray files.
     int systemError = 0;
-    const Error e = pe::writeFileAtomically(
+    const Error e = writeFileAtomically(
         QFile::encodeName(dir.filePath(QStringLiteral("missing/x.exe"))).toStdString(), fresh,
         systemError);
     QCOMPARE(e.kind, ErrorKind::Io);
     QCOMPARE(systemError, ENOENT);
     QCOMPARE(dir.entryList(QDir::Files | QDir::System).size(), 2);
+
+    // Told not to follow a link, with a mode (the helper copies): the link
+    // becomes a file of its own with exactly that mode; its target stays.
+    const QString planted = dir.filePath(QStringLiteral("planted.exe"));
+    QVERIFY(QFile::link(target, planted));
+    AtomicWriteOptions options;
+    options.followLink = false;
+    options.mode = 0700;
+    QVERIFY(
+        writeFileAtomically(QFile::encodeName(planted).toStdString(), fresh, systemError, options)
+            .ok());
+    QVERIFY(!QFileInfo(planted).isSymLink());
+    QCOMPARE(readAll(planted), toBytes(fresh));
+    QCOMPARE(QFile::permissions(planted) & 0x7777,
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                 QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    QCOMPARE(readAll(target), QByteArray("\x01\x02\x03"));
 }
 
 QTEST_GUILESS_MAIN(TestPeWriter)

@@ -1,5 +1,6 @@
 // quillon-cli: packs a folder into one self-extracting executable with the
 // same job as the window, for scripts and CI pipelines.
+#include "joboptions.h"
 #include "jobtext.h"
 #include "terminallog.h"
 #include "worker.h"
@@ -30,6 +31,8 @@ namespace {
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
+// The help text; %1, %2 and %3 are the offered levels, methods and
+// dictionary sizes with their defaults.
 const char HelpText[] =
     "Usage: quillon-cli SOURCE_FOLDER MAIN_PROGRAM OUTPUT_DIR [options]\n"
     "\n"
@@ -38,9 +41,9 @@ const char HelpText[] =
     "\n"
     "Options:\n"
     "  --icon FILE        icon (.ico) for the output; default: the main program's icon\n"
-    "  --level N          compression level 0, 1, 3, 5, 7 or 9 (default 5)\n"
-    "  --method M         compression method LZMA or LZMA2 (default LZMA)\n"
-    "  --dict SIZE        dictionary size 64K, 1M, 16M, 32M or 64M (default 16M)\n"
+    "  --level N          compression level %1\n"
+    "  --method M         compression method %2\n"
+    "  --dict SIZE        dictionary size %3\n"
     "  --keep-archive     keep the intermediate 7z archive as OUTPUT_DIR/NAME.7z, or\n"
     "                     NAME (1).7z, NAME (2).7z, ... when that name is taken\n"
     "  -h, --help         show this help\n"
@@ -170,14 +173,32 @@ QString moveArchiveToFreeName(const QString &archivePath, const QString &outputD
     return QString();
 }
 
-bool oneOf(const QString &value, std::initializer_list<const char *> allowed)
+bool offered(const quillon::JobOptionList &list, const QString &value)
 {
-    for (const char *candidate : allowed) {
-        if (value == QLatin1String(candidate)) {
+    for (int i = 0; i < list.count; ++i) {
+        if (value == QLatin1String(list.items[i].value)) {
             return true;
         }
     }
     return false;
+}
+
+// "a, b or c"
+QString choices(const quillon::JobOptionList &list)
+{
+    QString text;
+    for (int i = 0; i < list.count; ++i) {
+        if (i > 0) {
+            text += i + 1 == list.count ? QStringLiteral(" or ") : QStringLiteral(", ");
+        }
+        text += QLatin1String(list.items[i].value);
+    }
+    return text;
+}
+
+QString choicesWithDefault(const quillon::JobOptionList &list)
+{
+    return QStringLiteral("%1 (default %2)").arg(choices(list), QLatin1String(list.defaultValue()));
 }
 
 } // namespace
@@ -192,12 +213,15 @@ int main(int argc, char *argv[])
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
     const QCommandLineOption icon(QStringLiteral("icon"), QString(), QStringLiteral("FILE"));
+    using quillon::kCompressionLevels;
+    using quillon::kCompressionMethods;
+    using quillon::kDictionarySizes;
     const QCommandLineOption level(QStringLiteral("level"), QString(), QStringLiteral("N"),
-                                   QStringLiteral("5"));
+                                   QLatin1String(kCompressionLevels.defaultValue()));
     const QCommandLineOption method(QStringLiteral("method"), QString(), QStringLiteral("M"),
-                                    QStringLiteral("LZMA"));
+                                    QLatin1String(kCompressionMethods.defaultValue()));
     const QCommandLineOption dict(QStringLiteral("dict"), QString(), QStringLiteral("SIZE"),
-                                  QStringLiteral("16M"));
+                                  QLatin1String(kDictionarySizes.defaultValue()));
     const QCommandLineOption keepArchive(QStringLiteral("keep-archive"), QString());
     const QCommandLineOption version(QStringLiteral("version"), QString());
     parser.addOptions({help, version, icon, level, method, dict, keepArchive});
@@ -206,7 +230,12 @@ int main(int argc, char *argv[])
         return usageError(parser.errorText());
     }
     if (parser.isSet(help)) {
-        std::fputs(HelpText, stdout);
+        const QByteArray text =
+            QString::fromLatin1(HelpText)
+                .arg(choicesWithDefault(kCompressionLevels),
+                     choicesWithDefault(kCompressionMethods), choicesWithDefault(kDictionarySizes))
+                .toUtf8();
+        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
         return 0;
     }
     if (parser.isSet(version)) {
@@ -227,18 +256,19 @@ int main(int argc, char *argv[])
                               .arg(positional.size()));
     }
     const QString levelValue = parser.value(level);
-    if (!oneOf(levelValue, {"0", "1", "3", "5", "7", "9"})) {
-        return usageError(
-            QStringLiteral("bad --level '%1': use 0, 1, 3, 5, 7 or 9").arg(levelValue));
+    if (!offered(kCompressionLevels, levelValue)) {
+        return usageError(QStringLiteral("bad --level '%1': use %2")
+                              .arg(levelValue, choices(kCompressionLevels)));
     }
     const QString methodValue = parser.value(method);
-    if (!oneOf(methodValue, {"LZMA", "LZMA2"})) {
-        return usageError(QStringLiteral("bad --method '%1': use LZMA or LZMA2").arg(methodValue));
+    if (!offered(kCompressionMethods, methodValue)) {
+        return usageError(QStringLiteral("bad --method '%1': use %2")
+                              .arg(methodValue, choices(kCompressionMethods)));
     }
     const QString dictValue = parser.value(dict);
-    if (!oneOf(dictValue, {"64K", "1M", "16M", "32M", "64M"})) {
+    if (!offered(kDictionarySizes, dictValue)) {
         return usageError(
-            QStringLiteral("bad --dict '%1': use 64K, 1M, 16M, 32M or 64M").arg(dictValue));
+            QStringLiteral("bad --dict '%1': use %2").arg(dictValue, choices(kDictionarySizes)));
     }
 
     const QString folderPath = QFileInfo(positional.at(0)).absoluteFilePath();

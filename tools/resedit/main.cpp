@@ -7,6 +7,7 @@
 // to S (usually T itself) atomically. "-log NUL" or "/dev/null" discards the
 // log; another path receives it. Any problem is one line on standard error
 // and exit code 1 (2 for a bad command line), with nothing written.
+#include "atomicfile.h"
 #include "icongroup.h"
 #include "peimage.h"
 #include "pewriter.h"
@@ -189,7 +190,7 @@ int run(const std::vector<std::string> &args)
         note("note: " + line);
 
     const std::string &savePath = options["-save"];
-    error = pe::writeFileAtomically(savePath, rebuilt);
+    error = writeFileAtomically(savePath, rebuilt);
     if (error.failed())
         return fail(1, "cannot save " + savePath + ": " + error.message());
     note("saved " + savePath);
