@@ -16,6 +16,7 @@ set(QUILLON_7Z_CXX_SOURCES
     ${_quillon_7z_dir}/sevenzip.cpp
     ${_quillon_7z_dir}/payload.cpp
     ${_quillon_7z_dir}/decoder.cpp
+    ${_quillon_7z_dir}/delivery.cpp
     ${_quillon_7z_dir}/filters.cpp
     ${_quillon_7z_dir}/names.cpp
     ${_quillon_7z_dir}/crc32.cpp)
