@@ -1,5 +1,6 @@
 #include "delivery.h"
 
+#include "crc32.h"
 #include "threads.h"
 
 #include <new>
@@ -22,6 +23,42 @@ Error finishError(const Entry &entry)
     return Error(ErrorKind::Io, 0, "cannot finish " + entry.path);
 }
 
+// The CRCs of the file being handed on and of its folder.
+class Checker
+{
+public:
+    void begin(const Entry &entry, const FolderCheck &folder)
+    {
+        m_entry = &entry;
+        m_folder = folder;
+        m_fileCrc = 0;
+        if (folder.first)
+            m_folderCrc = 0;
+    }
+    void update(const std::uint8_t *data, std::size_t size)
+    {
+        if (m_entry->hasCrc)
+            m_fileCrc = crc32Update(m_fileCrc, data, size);
+        if (m_folder.check)
+            m_folderCrc = crc32Update(m_folderCrc, data, size);
+    }
+    Error verify() const
+    {
+        if (m_folder.check && m_folder.last && m_folderCrc != m_folder.crc)
+            return Error(ErrorKind::CrcMismatch, 0, "CRC of the block holding " + m_entry->path);
+        if (m_entry->hasCrc && m_fileCrc != m_entry->crc)
+            return Error(ErrorKind::CrcMismatch, 0, "CRC of " + m_entry->path);
+        return {};
+    }
+    const Entry &entry() const { return *m_entry; }
+
+private:
+    const Entry *m_entry = nullptr;
+    FolderCheck m_folder;
+    std::uint32_t m_fileCrc = 0;
+    std::uint32_t m_folderCrc = 0;
+};
+
 class DirectDelivery : public Delivery
 {
 public:
@@ -38,17 +75,21 @@ public:
     {
         return m_sink.directory(entry) ? Error() : createError(entry);
     }
-    Error beginFile(const Entry &entry) override
+    Error beginFile(const Entry &entry, const FolderCheck &folder) override
     {
-        m_current = &entry;
+        m_checker.begin(entry, folder);
         return m_sink.beginFile(entry) ? Error() : createError(entry);
     }
     Error write(std::size_t size) override
     {
-        return m_sink.write(m_buffer.get(), size) ? Error() : writeError(*m_current);
+        m_checker.update(m_buffer.get(), size);
+        return m_sink.write(m_buffer.get(), size) ? Error() : writeError(m_checker.entry());
     }
     Error endFile(const Entry &entry) override
     {
+        Error error = m_checker.verify();
+        if (error.failed())
+            return error;
         return m_sink.endFile(entry) ? Error() : finishError(entry);
     }
     Error finish() override { return {}; }
@@ -56,7 +97,7 @@ public:
 private:
     Sink &m_sink;
     std::unique_ptr<std::uint8_t[]> m_buffer;
-    const Entry *m_current = nullptr;
+    Checker m_checker;
 };
 
 // Bytes are decoded into a few large buffers; small files share one, so a
@@ -112,12 +153,18 @@ public:
         return b.data + b.used;
     }
 
-    Error directory(const Entry &entry) override { return push({Op::Directory, &entry, 0, 0, 0}); }
-    Error beginFile(const Entry &entry) override { return push({Op::Begin, &entry, 0, 0, 0}); }
+    Error directory(const Entry &entry) override
+    {
+        return push({Op::Directory, &entry, 0, 0, 0, {}});
+    }
+    Error beginFile(const Entry &entry, const FolderCheck &folder) override
+    {
+        return push({Op::Begin, &entry, 0, 0, 0, folder});
+    }
     Error write(std::size_t size) override
     {
         Buffer &b = m_buffers[m_fill];
-        const Op op{Op::Write, nullptr, m_fill, b.used, size};
+        const Op op{Op::Write, nullptr, m_fill, b.used, size, {}};
         {
             Lock lock(m_mutex);
             b.used += size;
@@ -125,7 +172,7 @@ public:
         }
         return push(op);
     }
-    Error endFile(const Entry &entry) override { return push({Op::End, &entry, 0, 0, 0}); }
+    Error endFile(const Entry &entry) override { return push({Op::End, &entry, 0, 0, 0, {}}); }
 
     Error finish() override
     {
@@ -157,6 +204,7 @@ private:
         std::size_t buffer;
         std::size_t offset;
         std::size_t size;
+        FolderCheck folder;
     };
     struct Buffer
     {
@@ -225,14 +273,19 @@ private:
         case Op::Directory:
             return m_sink.directory(*op.entry) ? Error() : createError(*op.entry);
         case Op::Begin:
-            m_current = op.entry;
+            m_checker.begin(*op.entry, op.folder);
             return m_sink.beginFile(*op.entry) ? Error() : createError(*op.entry);
-        case Op::Write:
-            return m_sink.write(m_buffers[op.buffer].data + op.offset, op.size)
-                       ? Error()
-                       : writeError(*m_current);
-        case Op::End:
+        case Op::Write: {
+            const std::uint8_t *data = m_buffers[op.buffer].data + op.offset;
+            m_checker.update(data, op.size);
+            return m_sink.write(data, op.size) ? Error() : writeError(m_checker.entry());
+        }
+        case Op::End: {
+            Error error = m_checker.verify();
+            if (error.failed())
+                return error;
             return m_sink.endFile(*op.entry) ? Error() : finishError(*op.entry);
+        }
         }
         return {};
     }
@@ -250,7 +303,7 @@ private:
     bool m_closed = false;
     bool m_failed = false;
     Error m_error;
-    const Entry *m_current = nullptr; // writer thread only
+    Checker m_checker; // writer thread only
 };
 
 } // namespace

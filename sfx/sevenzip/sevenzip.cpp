@@ -1350,7 +1350,6 @@ Error Archive::State::decodeInto(detail::Delivery &out)
     std::unique_ptr<Stream> stream;
     std::size_t streamFolder = SIZE_MAX;
     std::uint64_t folderFilesLeft = 0; // substreams of streamFolder not read yet
-    std::uint32_t folderCrc = 0;       // over the whole folder, when it has its own CRC
     Error e;
     for (std::size_t i = 0; i < s.entries.size(); ++i) {
         const Entry &entry = s.entries[i];
@@ -1360,9 +1359,7 @@ Error Archive::State::decodeInto(detail::Delivery &out)
                 return e;
             continue;
         }
-        if ((e = out.beginFile(entry)).failed())
-            return e;
-        std::uint32_t crc = 0;
+        detail::FolderCheck check;
         if (record.hasStream) {
             if (streamFolder != record.folder) {
                 stream.reset();
@@ -1370,39 +1367,35 @@ Error Archive::State::decodeInto(detail::Delivery &out)
                     return e;
                 streamFolder = record.folder;
                 folderFilesLeft = s.streams.folders[record.folder].numSubstreams;
-                folderCrc = 0;
+                check.first = true;
             }
             const Folder &folder = s.streams.folders[record.folder];
-            const bool checkFolder = folder.hasCrc && folder.numSubstreams > 1;
-            std::uint64_t left = entry.size;
-            while (left) {
-                std::size_t room = 0;
-                std::uint8_t *buffer = out.buffer(room);
-                const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, room));
-                // Fill the room, so each write hands on as much as it can.
-                std::size_t got = 0;
-                while (got < want) {
-                    std::size_t count = 0;
-                    e = stream->read(buffer + got, want - got, count);
-                    if (e.failed())
-                        return Error(e.kind, e.offset, e.context + " (in " + entry.path + ")");
-                    if (count == 0)
-                        return Error(ErrorKind::Truncated, 0, "data ends early in " + entry.path);
-                    got += count;
-                }
-                if (entry.hasCrc)
-                    crc = crc32Update(crc, buffer, got);
-                if (checkFolder)
-                    folderCrc = crc32Update(folderCrc, buffer, got);
-                if ((e = out.write(got)).failed())
-                    return e;
-                left -= got;
-            }
-            if (--folderFilesLeft == 0 && checkFolder && folderCrc != folder.crc)
-                return Error(ErrorKind::CrcMismatch, 0, "CRC of the block holding " + entry.path);
+            check.check = folder.hasCrc && folder.numSubstreams > 1;
+            check.last = --folderFilesLeft == 0;
+            check.crc = folder.crc;
         }
-        if (entry.hasCrc && crc != entry.crc)
-            return Error(ErrorKind::CrcMismatch, 0, "CRC of " + entry.path);
+        if ((e = out.beginFile(entry, check)).failed())
+            return e;
+        std::uint64_t left = record.hasStream ? entry.size : 0;
+        while (left) {
+            std::size_t room = 0;
+            std::uint8_t *buffer = out.buffer(room);
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, room));
+            // Fill the room, so each write hands on as much as it can.
+            std::size_t got = 0;
+            while (got < want) {
+                std::size_t count = 0;
+                e = stream->read(buffer + got, want - got, count);
+                if (e.failed())
+                    return Error(e.kind, e.offset, e.context + " (in " + entry.path + ")");
+                if (count == 0)
+                    return Error(ErrorKind::Truncated, 0, "data ends early in " + entry.path);
+                got += count;
+            }
+            if ((e = out.write(got)).failed())
+                return e;
+            left -= got;
+        }
         if ((e = out.endFile(entry)).failed())
             return e;
     }
