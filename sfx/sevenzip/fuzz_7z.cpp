@@ -44,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     options.maxHeaderSize = 16u << 20;
     // Both ways through the decoders and the sink: on one thread, and with LZMA2 blocks
     // and the writer on threads of their own.
-    options.decoderThreads = (size & 2) ? 2 : 1;
-    options.writerThread = (size & 2) != 0;
+    options.decoderThreads = (size & 2) ? 1 : 2;
+    options.writerThread = (size & 2) == 0;
     Archive archive;
     if (archive.open(input, offset, options).failed())
         return 0;
