@@ -741,6 +741,117 @@ private:
     std::size_t m_currentPos = 0;
 };
 
+// Reads its source on a thread of its own, a few pieces ahead of the reader:
+// the LZMA decoder under a branch filter runs beside the filter. What the
+// source yields, an error included, reaches the reader in order.
+class ReadAheadStream : public Stream
+{
+public:
+    explicit ReadAheadStream(std::unique_ptr<Stream> source) : m_source(std::move(source)) {}
+    // The source back, when start() failed.
+    std::unique_ptr<Stream> release() { return std::move(m_source); }
+    ~ReadAheadStream() override
+    {
+        {
+            Lock lock(m_mutex);
+            m_stop = true;
+            m_changed.notifyAll();
+        }
+        m_thread.join();
+    }
+
+    bool start()
+    {
+        for (auto &piece : m_pieces) {
+            piece.data.reset(new (std::nothrow) std::uint8_t[kPieceSize]);
+            if (!piece.data)
+                return false;
+        }
+        return m_thread.start(&ReadAheadStream::run, this);
+    }
+
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = 0;
+        Piece &piece = m_pieces[m_readIndex];
+        if (m_readPos == 0) {
+            Lock lock(m_mutex);
+            while (!piece.full && !m_ended)
+                m_changed.wait(lock);
+            if (!piece.full)
+                return m_error; // the end, or the source's error
+        }
+        got = std::min(want, piece.size - m_readPos);
+        std::memcpy(buffer, piece.data.get() + m_readPos, got);
+        m_readPos += got;
+        if (m_readPos == piece.size) {
+            m_readPos = 0;
+            m_readIndex = (m_readIndex + 1) % kPieces;
+            Lock lock(m_mutex);
+            piece.full = false;
+            m_changed.notifyAll();
+        }
+        return {};
+    }
+
+private:
+    static constexpr std::size_t kPieces = 4;
+    static constexpr std::size_t kPieceSize = 256 << 10;
+
+    struct Piece
+    {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t size = 0;
+        bool full = false; // written, not yet read to its end
+    };
+
+    static void run(void *self) { static_cast<ReadAheadStream *>(self)->fill(); }
+
+    void fill()
+    {
+        for (std::size_t index = 0;; index = (index + 1) % kPieces) {
+            Piece &piece = m_pieces[index];
+            {
+                Lock lock(m_mutex);
+                while (piece.full && !m_stop)
+                    m_changed.wait(lock);
+                if (m_stop)
+                    return;
+            }
+            std::size_t size = 0;
+            Error error;
+            while (size < kPieceSize) {
+                std::size_t got = 0;
+                error = m_source->read(piece.data.get() + size, kPieceSize - size, got);
+                if (error.failed() || got == 0)
+                    break;
+                size += got;
+            }
+            Lock lock(m_mutex);
+            piece.size = size;
+            piece.full = size > 0;
+            if (size < kPieceSize) {
+                m_error = error;
+                m_ended = true;
+            }
+            m_changed.notifyAll();
+            if (m_ended)
+                return;
+        }
+    }
+
+    std::unique_ptr<Stream> m_source; // the filling thread's
+    Piece m_pieces[kPieces];
+    std::size_t m_readIndex = 0; // reader only
+    std::size_t m_readPos = 0;
+    Thread m_thread;
+    Mutex m_mutex;
+    Condition m_changed;
+    bool m_stop = false;
+    bool m_ended = false; // no piece after the full ones
+    Error m_error;
+};
+
 constexpr std::size_t kFilterBufferSize = 1 << 16;
 
 class FilterStream : public Stream
@@ -1002,6 +1113,14 @@ std::unique_ptr<Stream> makePackedLzma2Stream(Input &input, std::uint64_t packOf
     }
     return makeLzma2Stream(makePackStream(input, packOffset, packSize), props, size, packOffset,
                            error);
+}
+
+std::unique_ptr<Stream> makeReadAheadStream(std::unique_ptr<Stream> source)
+{
+    auto ahead = std::make_unique<ReadAheadStream>(std::move(source));
+    if (!ahead->start())
+        return ahead->release();
+    return ahead;
 }
 
 std::unique_ptr<Stream> makeFilterStream(std::unique_ptr<Stream> source,

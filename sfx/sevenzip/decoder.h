@@ -39,6 +39,9 @@ std::unique_ptr<Stream> makePackedLzma2Stream(Input &input, std::uint64_t packOf
                                               std::uint64_t packSize,
                                               const std::vector<std::uint8_t> &props,
                                               std::uint64_t size, unsigned threads, Error &error);
+// The same bytes, read from `source` on a thread of its own a little ahead
+// (`source` itself when no thread can be started).
+std::unique_ptr<Stream> makeReadAheadStream(std::unique_ptr<Stream> source);
 std::unique_ptr<Stream> makeFilterStream(std::unique_ptr<Stream> source,
                                          std::unique_ptr<Filter> filter, std::uint64_t size);
 // Inputs in the coder's order: main, call, jump, range coder.

@@ -850,6 +850,10 @@ Error Archive::State::buildStream(const Folder &f, std::uint32_t out,
             Error e = buildStream(f, bind->out, in, depth + 1);
             if (e.failed())
                 return e;
+            // A filter's input decoded on a thread of its own, beside the filter.
+            if (j == inStart && c.method != kCopy && c.method != kLzma && c.method != kLzma2 &&
+                (options.decoderThreads ? options.decoderThreads : processorCount()) > 1)
+                in = detail::makeReadAheadStream(std::move(in));
         } else {
             const auto pos = static_cast<std::size_t>(
                 std::find(f.packed.begin(), f.packed.end(), j) - f.packed.begin());
