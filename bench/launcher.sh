@@ -3,11 +3,16 @@
 # directly against the same program packed into an output (launcher + block +
 # 7z archive), under Wine for the Windows module and natively for the host
 # launcher. Prints the module size and the mean wall time per start.
-#   bench/launcher.sh [BUILD_DIR] [RUNS]
+# Then, under Wine, a large mixed folder (bench/pack-gendata.sh, SIZE_MB;
+# 0 skips it): the time from starting its output to the first moment of its
+# main program, against extracting it with 7zz x and starting the program
+# directly (medians of RUNS, at most 5).
+#   bench/launcher.sh [BUILD_DIR] [RUNS] [SIZE_MB]     (defaults: build, 20, 200)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 runs="${2:-20}"
+size_mb="${3:-200}"
 module="$build/sfx/module/quillon-sfx.exe"
 host="$build/bin/quillon-sfx-host"
 for f in "$module" "$host"; do
@@ -26,7 +31,7 @@ pack() {
           "$title" "$2"
       cat "$work/a.7z"; } > "$4"
     chmod +x "$4"
-    rm -f "$work/a.7z"
+    mv "$work/a.7z" "${4%.exe}-a.7z"
 }
 
 # "wall_ms cpu_ms" per run of "$@" (mean; cpu = user + system of the whole
@@ -69,5 +74,54 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; t
     sleep 1
     runs=$((runs < 10 ? runs : 10))
     report "wine:" "$(mean_ms wine "$work/win-app/tiny.exe")" "$(mean_ms wine "$work/tiny-out.exe")"
+
+    # A large folder: start of the output to the main program's first moment.
+    if [ "$size_mb" -gt 0 ]; then
+        cat > "$work/first.c" <<'C'
+#include <stdio.h>
+#include <stdlib.h>
+#include <windows.h>
+/* Writes the moment it starts (Unix seconds) to the file named in QSFX_BENCH_MARK. */
+int main(void)
+{
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const unsigned long long t = ((unsigned long long)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    const char *path = getenv("QSFX_BENCH_MARK");
+    FILE *f = path ? fopen(path, "w") : NULL;
+    if (!f)
+        return 1;
+    fprintf(f, "%.6f\n", (double)(t - 116444736000000000ULL) / 1e7);
+    fclose(f);
+    return 0;
+}
+C
+        x86_64-w64-mingw32-gcc -O2 -s -mwindows -o "$work/first.exe" "$work/first.c"
+        echo "generating ${size_mb} MB of mixed data..."
+        bash "$root/bench/pack-gendata.sh" "$work/big-app" "$size_mb" >/dev/null
+        cp "$work/first.exe" "$work/big-app/app.exe"
+        pack "$work/big-app" app.exe "$module" "$work/big-out.exe"
+        echo "output: $(( $(stat -c %s "$work/big-out.exe") >> 20 )) MB"
+        export QSFX_BENCH_MARK="$work/mark.txt"
+        big_runs=$((runs < 5 ? runs : 5))
+        # Seconds from now to the moment the program wrote.
+        since() { awk -v s="$1" -v m="$(cat "$QSFX_BENCH_MARK")" 'BEGIN { printf "%.3f\n", m - s }'; }
+        : >"$work/packed.txt" && : >"$work/direct.txt"
+        for ((i = 0; i < big_runs; i++)); do
+            rm -f "$QSFX_BENCH_MARK"
+            start=$(date +%s.%N)
+            wine "$work/big-out.exe" </dev/null >/dev/null 2>&1 || true
+            [ -f "$QSFX_BENCH_MARK" ] && since "$start" >>"$work/packed.txt"
+            rm -rf "$work/x" "$QSFX_BENCH_MARK"
+            start=$(date +%s.%N)
+            7zz x -y "-o$work/x" "$work/big-out-a.7z" -bso0 -bsp0 &&
+                wine "$work/x/app.exe" </dev/null >/dev/null 2>&1 || true
+            [ -f "$QSFX_BENCH_MARK" ] && since "$start" >>"$work/direct.txt"
+            rm -rf "$work/x"
+        done
+        med() { sort -g "$1" | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)]; else print "nan" }'; }
+        echo "wine, ${size_mb} MB folder: output to first moment $(med "$work/packed.txt") s;" \
+            "7zz x + start $(med "$work/direct.txt") s (median of $big_runs)"
+    fi
     wineserver -k </dev/null >/dev/null 2>&1 || true
 fi

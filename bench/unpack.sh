@@ -1,9 +1,14 @@
 #!/bin/bash
-# Extraction speed and peak memory: quillon-unpack x against 7zz x -mmt=1 on
-# the same archives, in the same run.
+# Extraction speed and peak memory: quillon-unpack x against 7zz x -mmt=1 and
+# against 7zz x on every processor, on the same archives, runs alternating.
 #   bench/unpack.sh [BUILD_DIR] [SIZE_MB]     (defaults: build, 200)
-# Prints, per archive: wall seconds and peak RSS of each, and the time ratio.
-# Goals: ratio <= 1.25, our peak RSS <= dictionary + 16 MB.
+# Prints, per archive: median wall seconds and peak RSS of each over ROUNDS
+# rounds (default 3), and the time ratios. LZMA and LZMA2 at levels 5 and 9;
+# LZMA2 packed with one block thread (one block) and with -mmt=4 (a block every
+# few dictionary sizes), plus text packed with -md=1m -mmt=4 (many blocks).
+# Goals on 2 cores: LZMA <= 0.95 x 7zz -mmt=1; LZMA2 of several blocks
+# <= 1.0 x 7zz on all processors and <= 0.6 x 7zz -mmt=1; our peak RSS <=
+# threads x (dictionary + 8 MB) + 16 MB.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -12,7 +17,8 @@ unpack=$build/bin/quillon-unpack
 [ -x "$unpack" ] || { echo "build quillon-unpack first ($unpack)" >&2; exit 1; }
 command -v 7zz >/dev/null || { echo "7zz missing" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "/usr/bin/time missing (package time)" >&2; exit 1; }
-rounds=${ROUNDS:-2}
+rounds=${ROUNDS:-3}
+cores=$(nproc)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-bench-unpack.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -55,42 +61,86 @@ open(f"{src}/zero/sparse.bin", "wb").write(bytes(z))
 PY
 du -sm "$src" | awk '{print "source: " $1 " MB"}'
 
-measure() { # label, command... -> "seconds rss_kb"
-    local out=$work/time.txt
+measure() { # command... -> "seconds rss_kb"
+    local out=$work/time.txt start end
+    start=$(date +%s.%N)
     /usr/bin/time -v -o "$out" "$@" >/dev/null 2>"$work/err.txt" || { cat "$work/err.txt" >&2; return 1; }
-    local wall rss
-    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$out" |
-           awk -F: '{ if (NF==3) print $1*3600+$2*60+$3; else print $1*60+$2 }')
-    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$out")
-    echo "$wall $rss"
+    end=$(date +%s.%N)
+    awk -v s="$start" -v e="$end" -v r="$(awk -F': ' '/Maximum resident set size/ {print $2}' "$out")" \
+        'BEGIN { printf "%.3f %d\n", e - s, r }'
 }
 
-run_case() { # name, dictionary MB, 7zz switches...
-    local name=$1 dict=$2; shift 2
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# LZMA2 blocks (chunks that reset the dictionary) in the packed streams, walked
+# one after the other from the start: "streams blocks most-in-one-stream".
+lzma2_blocks() {
+    python3 - "$1" <<'PY'
+import sys
+d = open(sys.argv[1], "rb").read()
+p, counts, blocks = 32, [], 0
+while p + 6 <= len(d):
+    c = d[p]
+    if c == 0 and blocks:  # end marker: the next stream may follow
+        counts.append(blocks); blocks = 0; p += 1
+    elif c in (1, 2):
+        blocks += c == 1; p += 3 + (d[p + 1] << 8 | d[p + 2]) + 1
+    elif c >= 0x80 and (blocks or c >= 0xE0):
+        blocks += c >= 0xE0; p += (6 if c >= 0xC0 else 5) + (d[p + 3] << 8 | d[p + 4]) + 1
+    else:
+        break
+if blocks:
+    counts.append(blocks)
+print(len(counts), sum(counts), max(counts, default=0))
+PY
+}
+
+run_case() { # name, dictionary MB, source folder, 7zz switches...
+    local name=$1 dict=$2 from=$3; shift 3
     local archive=$work/$name.7z
     echo
     echo "== $name (dictionary ${dict} MB): 7zz a $*"
-    7zz a -t7z "$archive" "$src/*" -r "$@" -bso0 -bsp0 -ssc
-    echo "archive: $(( $(stat -c %s "$archive") >> 20 )) MB"
-    local best_q=999999 best_z=999999 rss_q=0 rss_z=0
+    7zz a -t7z "$archive" "$from/*" -r "$@" -bso0 -bsp0 -ssc
+    local streams total blocks threads
+    read -r streams total blocks < <(lzma2_blocks "$archive")
+    threads=$(( blocks > cores ? cores : (blocks > 0 ? blocks : 1) ))
+    echo "archive: $(( $(stat -c %s "$archive") >> 20 )) MB; LZMA2: $total block(s) in $streams" \
+        "stream(s), $blocks in the largest"
+    : >"$work/q" && : >"$work/z1" && : >"$work/zn"
     for round in $(seq "$rounds"); do
         rm -rf "$work/out"
-        read -r t r < <(measure "$unpack" x "$archive" "$work/out")
-        best_q=$(awk -v a="$t" -v b="$best_q" 'BEGIN{print (a<b)?a:b}'); rss_q=$r
+        measure "$unpack" x "$archive" "$work/out" >>"$work/q"
         rm -rf "$work/out"
-        read -r t r < <(measure 7zz x -mmt=1 -y "-o$work/out" "$archive")
-        best_z=$(awk -v a="$t" -v b="$best_z" 'BEGIN{print (a<b)?a:b}'); rss_z=$r
+        measure 7zz x -mmt=1 -y "-o$work/out" "$archive" >>"$work/z1"
+        rm -rf "$work/out"
+        measure 7zz x -y "-o$work/out" "$archive" >>"$work/zn"
     done
     rm -rf "$work/out"
-    awk -v q="$best_q" -v z="$best_z" -v rq="$rss_q" -v rz="$rss_z" -v d="$dict" 'BEGIN {
-        printf "quillon-unpack x : %7.2f s  peak %6.1f MB\n", q, rq/1024
-        printf "7zz x -mmt=1     : %7.2f s  peak %6.1f MB\n", z, rz/1024
-        printf "time ratio       : %7.3f   (goal <= 1.25)\n", q/z
-        printf "memory vs goal   : %6.1f MB of %d MB (dictionary + 16 MB)\n", rq/1024, d+16
+    local q z1 zn rq rz1 rzn
+    q=$(cut -d' ' -f1 "$work/q" | median); rq=$(cut -d' ' -f2 "$work/q" | median)
+    z1=$(cut -d' ' -f1 "$work/z1" | median); rz1=$(cut -d' ' -f2 "$work/z1" | median)
+    zn=$(cut -d' ' -f1 "$work/zn" | median); rzn=$(cut -d' ' -f2 "$work/zn" | median)
+    awk -v q="$q" -v z1="$z1" -v zn="$zn" -v rq="$rq" -v rz1="$rz1" -v rzn="$rzn" -v d="$dict" \
+        -v t="$threads" -v b="$blocks" -v c="$cores" -v n="$rounds" 'BEGIN {
+        printf "quillon-unpack x : %7.3f s  peak %6.1f MB  (median of %d)\n", q, rq/1024, n
+        printf "7zz x -mmt=1     : %7.3f s  peak %6.1f MB\n", z1, rz1/1024
+        printf "7zz x (%d cores)  : %7.3f s  peak %6.1f MB\n", c, zn, rzn/1024
+        printf "vs 7zz -mmt=1    : %7.3f", q/z1
+        if (b > 1) printf "   (goal <= 0.6)\n"; else printf "   (goal <= 0.95)\n"
+        printf "vs 7zz all cores : %7.3f", q/zn
+        if (b > 1) printf "   (goal <= 1.0)\n"; else printf "\n"
+        printf "memory vs goal   : %6.1f MB of %d MB (%d x (dictionary + 8 MB) + 16 MB)\n",
+            rq/1024, t*(d+8)+16, t
     }'
     rm -f "$archive"
 }
 
-run_case lzma2-mx5 16 -m0=LZMA2 -mx=5 -md=16m
-run_case lzma-mx9-bcj2 64 -m0=BCJ2 -m1=LZMA:d=64m -m2=LZMA:d=1m:lc0:lp2 -m3=LZMA:d=1m:lc0:lp2 \
-    -mb0:1 -mb0s1:2 -mb0s2:3 -mx=9
+run_case lzma-mx5 16 "$src" -m0=LZMA -mx=5
+run_case lzma-mx9 64 "$src" -m0=LZMA -mx=9
+run_case lzma2-mx5-one-block 16 "$src" -m0=LZMA2 -mx=5 -mmt=1
+run_case lzma2-mx5-mmt4 16 "$src" -m0=LZMA2 -mx=5 -mmt=4
+run_case lzma2-mx9-one-block 64 "$src" -m0=LZMA2 -mx=9 -mmt=1
+run_case lzma2-mx9-mmt4 64 "$src" -m0=LZMA2 -mx=9 -mmt=4
+run_case lzma2-text-md1m-mmt4 1 "$src/text" -m0=LZMA2 -md=1m -mmt=4
+run_case lzma-mx9-bcj2 64 "$src" -m0=BCJ2 -m1=LZMA:d=64m -m2=LZMA:d=1m:lc0:lp2 \
+    -m3=LZMA:d=1m:lc0:lp2 -mb0:1 -mb0s1:2 -mb0s2:3 -mx=9

@@ -11,6 +11,7 @@ targets=(formats_utf formats_ico tst_launcher_unit quillon-sfx-host launcher_tes
          resread_peimage resread_icovalidate reswrite_pewriter reswrite_versioninfo
          reswrite_tool quillon-resedit
          sevenzip_names sevenzip_payload sevenzip_roundtrip sevenzip_badinput sevenzip_unpack
+         sevenzip_threads
          quillon-unpack)
 # Warnings are held to -Werror by the main build; with sanitizers GCC warns
 # about array bounds in code it instrumented, wrongly.

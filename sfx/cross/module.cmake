@@ -6,7 +6,9 @@ set(qsfx_dir ${QUILLON_SOURCE_DIR}/sfx)
 # _INCLUDE_DIR, QUILLON_7Z_SOURCES, _C_SOURCES and _INCLUDE_DIRS.
 include(${QUILLON_SOURCE_DIR}/formats/sources.cmake)
 include(${qsfx_dir}/sevenzip/sources.cmake)
-set_source_files_properties(${QUILLON_7Z_C_SOURCES} PROPERTIES COMPILE_OPTIONS -w)
+# The module is built for size; the LZMA core and the code around it for speed.
+set_source_files_properties(${QUILLON_7Z_C_SOURCES} PROPERTIES COMPILE_OPTIONS "-w;-O3")
+set_source_files_properties(${QUILLON_7Z_HOT_CXX_SOURCES} PROPERTIES COMPILE_OPTIONS -O2)
 
 string(REPLACE "." "," QSFX_VERSION_COMMAS "${QSFX_VERSION}")
 set(QSFX_MANIFEST_FILE ${qsfx_dir}/module.manifest)

@@ -1,8 +1,11 @@
 #include "decoder.h"
 
+#include "threads.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <new>
 
 #ifdef _WIN32
@@ -449,6 +452,405 @@ private:
     bool m_needProps = true;
 };
 
+// LZMA2 blocks decoded side by side. A chunk that resets the dictionary
+// (control 1, or 0xE0 and above) starts a block that depends on nothing
+// before it, so a fresh decoder started there yields what the serial one
+// would. The chunk headers are walked ahead of decoding to cut the stream
+// into jobs of whole blocks; each job goes to a worker thread with a decoder
+// of its own, and the output is handed on in stream order. Where the headers
+// stop making sense the rest of the stream becomes one last job, decoded like
+// any other, so a damaged stream fails with the error the serial decoder
+// gives, after everything before the damage.
+class ParallelLzma2Stream : public Stream
+{
+public:
+    ParallelLzma2Stream(Input &input, std::uint64_t packOffset, std::uint64_t packSize,
+                        std::uint8_t prop, std::uint64_t size, unsigned threads)
+        : m_input(input), m_prop(prop), m_scanPos(packOffset), m_packEnd(packOffset + packSize),
+          m_scanLeft(size), m_threads(threads)
+    {
+    }
+    ~ParallelLzma2Stream() override
+    {
+        {
+            Lock lock(m_mutex);
+            m_stop = true;
+            m_changed.notifyAll();
+        }
+        for (auto &worker : m_workers)
+            worker->join();
+        for (auto *piece : m_freePieces)
+            delete[] piece;
+        for (auto &job : m_jobs)
+            for (auto &piece : job->ready)
+                delete[] piece.data;
+        delete[] m_current.data;
+    }
+
+    // Cuts the first job; false when it is the whole stream.
+    bool severalJobs()
+    {
+        Lock lock(m_mutex);
+        scanLocked();
+        return !m_scanDone || m_jobs.size() > 1;
+    }
+
+    // False when not even one worker could be started.
+    bool startWorkers()
+    {
+        for (unsigned i = 0; i < m_threads; ++i) {
+            auto worker = std::make_unique<Thread>();
+            if (!worker->start(&ParallelLzma2Stream::work, this))
+                break;
+            m_workers.push_back(std::move(worker));
+        }
+        return !m_workers.empty();
+    }
+
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = 0;
+        while (m_currentPos == m_current.size) {
+            Lock lock(m_mutex);
+            if (m_current.data) {
+                m_freePieces.push_back(m_current.data);
+                m_current = {};
+                m_currentPos = 0;
+            }
+            for (;;) {
+                if (m_jobs.empty()) {
+                    if (m_scanDone)
+                        return {};
+                    scanLocked();
+                    m_changed.notifyAll();
+                    continue;
+                }
+                Job &job = *m_jobs.front();
+                if (!job.ready.empty()) {
+                    m_current = job.ready.front();
+                    job.ready.pop_front();
+                    m_changed.notifyAll();
+                    break;
+                }
+                if (job.done) {
+                    if (job.error.failed())
+                        return job.error;
+                    m_jobs.pop_front();
+                    scanLocked();
+                    m_changed.notifyAll();
+                    continue;
+                }
+                m_changed.wait(lock);
+            }
+        }
+        got = std::min(want, m_current.size - m_currentPos);
+        std::memcpy(buffer, m_current.data + m_currentPos, got);
+        m_currentPos += got;
+        return {};
+    }
+
+private:
+    // Output is handed on in pieces; each job may run this far ahead of the
+    // reader, on top of its dictionary.
+    static constexpr std::size_t kPieceSize = 1 << 20;
+    static constexpr std::size_t kPiecesAhead = 7; // and one being filled
+    // Consecutive blocks are joined into jobs of at least this much output.
+    static constexpr std::uint64_t kMinJob = 2 << 20;
+
+    struct Piece
+    {
+        std::uint8_t *data = nullptr;
+        std::size_t size = 0;
+    };
+    struct Job
+    {
+        std::uint64_t packOffset = 0;
+        std::uint64_t packSize = 0;
+        std::uint64_t unpackSize = 0;
+        bool taken = false;
+        bool done = false;
+        Error error;
+        std::deque<Piece> ready;
+    };
+
+    // Cuts jobs while fewer than one per worker wait to be read.
+    void scanLocked()
+    {
+        while (!m_scanDone && m_jobs.size() < m_threads)
+            m_jobs.push_back(cutJob());
+    }
+
+    std::unique_ptr<Job> cutJob()
+    {
+        auto job = std::make_unique<Job>();
+        job->packOffset = m_scanPos;
+        std::uint64_t unpack = 0;
+        for (;;) {
+            if (m_scanLeft == 0) {
+                m_scanDone = true;
+                break;
+            }
+            std::uint8_t h[6] = {};
+            const std::uint64_t room = m_packEnd - m_scanPos;
+            const std::size_t headerRead =
+                static_cast<std::size_t>(std::min<std::uint64_t>(6, room));
+            if (headerRead == 0 || !m_input.readAt(m_scanPos, h, headerRead))
+                return tail(std::move(job), unpack);
+            const std::uint8_t control = h[0];
+            std::uint64_t chunkUnpack = 0, extent = 0;
+            bool reset = false;
+            if (control == 1 || control == 2) {
+                if (headerRead < 3)
+                    return tail(std::move(job), unpack);
+                chunkUnpack = ((static_cast<std::uint32_t>(h[1]) << 8) | h[2]) + 1u;
+                extent = 3 + chunkUnpack;
+                reset = control == 1;
+            } else if (control >= 0x80) {
+                const std::size_t headerSize = control >= 0xC0 ? 6 : 5;
+                if (headerRead < headerSize)
+                    return tail(std::move(job), unpack);
+                chunkUnpack = ((static_cast<std::uint32_t>(control & 0x1F) << 16) |
+                               (static_cast<std::uint32_t>(h[1]) << 8) | h[2]) +
+                              1u;
+                extent = headerSize + ((static_cast<std::uint32_t>(h[3]) << 8) | h[4]) + 1u;
+                reset = control >= 0xE0;
+            } else {
+                return tail(std::move(job), unpack);
+            }
+            if (reset && unpack >= kMinJob)
+                break; // the next job starts here
+            if ((unpack == 0 && !reset) || chunkUnpack > m_scanLeft || extent > room)
+                return tail(std::move(job), unpack);
+            m_scanPos += extent;
+            m_scanLeft -= chunkUnpack;
+            unpack += chunkUnpack;
+        }
+        job->packSize = m_scanPos - job->packOffset;
+        job->unpackSize = unpack;
+        return job;
+    }
+
+    // The rest of the stream as one job.
+    std::unique_ptr<Job> tail(std::unique_ptr<Job> job, std::uint64_t unpack)
+    {
+        job->packSize = m_packEnd - job->packOffset;
+        job->unpackSize = unpack + m_scanLeft;
+        m_scanPos = m_packEnd;
+        m_scanLeft = 0;
+        m_scanDone = true;
+        return job;
+    }
+
+    static void work(void *self) { static_cast<ParallelLzma2Stream *>(self)->workLoop(); }
+
+    void workLoop()
+    {
+        Lock lock(m_mutex);
+        for (;;) {
+            Job *job = nullptr;
+            while (!m_stop) {
+                for (auto &j : m_jobs)
+                    if (!j->taken) {
+                        job = j.get();
+                        break;
+                    }
+                if (job)
+                    break;
+                m_changed.wait(lock);
+            }
+            if (m_stop)
+                return;
+            job->taken = true;
+            m_mutex.unlock();
+            Error error = decodeJob(*job);
+            m_mutex.lock();
+            job->done = true;
+            job->error = error;
+            m_changed.notifyAll();
+        }
+    }
+
+    // Runs on a worker thread; takes the lock only to hand pieces over.
+    Error decodeJob(Job &job)
+    {
+        auto stream = std::make_unique<Lzma2Stream>(
+            makePackStream(m_input, job.packOffset, job.packSize), job.unpackSize, job.packOffset);
+        Error error = stream->init({m_prop});
+        if (error.failed())
+            return error;
+        std::uint64_t left = job.unpackSize;
+        while (left) {
+            Piece piece;
+            {
+                Lock lock(m_mutex);
+                while (job.ready.size() >= kPiecesAhead && !m_stop)
+                    m_changed.wait(lock);
+                if (m_stop)
+                    return {};
+                if (!m_freePieces.empty()) {
+                    piece.data = m_freePieces.back();
+                    m_freePieces.pop_back();
+                }
+            }
+            if (!piece.data)
+                piece.data = new (std::nothrow) std::uint8_t[kPieceSize];
+            if (!piece.data)
+                return Error(ErrorKind::OutOfMemory, job.packOffset, "out of memory");
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kPieceSize, left));
+            while (piece.size < want) {
+                std::size_t got = 0;
+                error = stream->read(piece.data + piece.size, want - piece.size, got);
+                if (error.ok() && got == 0)
+                    error = Error(ErrorKind::Truncated, job.packOffset, "LZMA2 data ends early");
+                if (error.failed())
+                    break;
+                piece.size += got;
+            }
+            left -= piece.size;
+            Lock lock(m_mutex);
+            if (piece.size)
+                job.ready.push_back(piece);
+            else
+                m_freePieces.push_back(piece.data);
+            m_changed.notifyAll();
+            if (error.failed())
+                return error;
+        }
+        return {};
+    }
+
+    Input &m_input;
+    const std::uint8_t m_prop;
+    // Scanning, under m_mutex.
+    std::uint64_t m_scanPos;
+    const std::uint64_t m_packEnd;
+    std::uint64_t m_scanLeft;
+    bool m_scanDone = false;
+    const unsigned m_threads;
+
+    Mutex m_mutex;
+    Condition m_changed;
+    bool m_stop = false;
+    std::deque<std::unique_ptr<Job>> m_jobs; // in stream order, not yet read to the end
+    std::vector<std::uint8_t *> m_freePieces;
+    std::vector<std::unique_ptr<Thread>> m_workers;
+    // The reader's piece (reader thread only).
+    Piece m_current;
+    std::size_t m_currentPos = 0;
+};
+
+// Reads its source on a thread of its own, a few pieces ahead of the reader:
+// the LZMA decoder under a branch filter runs beside the filter. What the
+// source yields, an error included, reaches the reader in order.
+class ReadAheadStream : public Stream
+{
+public:
+    explicit ReadAheadStream(std::unique_ptr<Stream> source) : m_source(std::move(source)) {}
+    // The source back, when start() failed.
+    std::unique_ptr<Stream> release() { return std::move(m_source); }
+    ~ReadAheadStream() override
+    {
+        {
+            Lock lock(m_mutex);
+            m_stop = true;
+            m_changed.notifyAll();
+        }
+        m_thread.join();
+    }
+
+    bool start()
+    {
+        for (auto &piece : m_pieces) {
+            piece.data.reset(new (std::nothrow) std::uint8_t[kPieceSize]);
+            if (!piece.data)
+                return false;
+        }
+        return m_thread.start(&ReadAheadStream::run, this);
+    }
+
+    Error read(std::uint8_t *buffer, std::size_t want, std::size_t &got) override
+    {
+        got = 0;
+        Piece &piece = m_pieces[m_readIndex];
+        if (m_readPos == 0) {
+            Lock lock(m_mutex);
+            while (!piece.full && !m_ended)
+                m_changed.wait(lock);
+            if (!piece.full)
+                return m_error; // the end, or the source's error
+        }
+        got = std::min(want, piece.size - m_readPos);
+        std::memcpy(buffer, piece.data.get() + m_readPos, got);
+        m_readPos += got;
+        if (m_readPos == piece.size) {
+            m_readPos = 0;
+            m_readIndex = (m_readIndex + 1) % kPieces;
+            Lock lock(m_mutex);
+            piece.full = false;
+            m_changed.notifyAll();
+        }
+        return {};
+    }
+
+private:
+    static constexpr std::size_t kPieces = 4;
+    static constexpr std::size_t kPieceSize = 256 << 10;
+
+    struct Piece
+    {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t size = 0;
+        bool full = false; // written, not yet read to its end
+    };
+
+    static void run(void *self) { static_cast<ReadAheadStream *>(self)->fill(); }
+
+    void fill()
+    {
+        for (std::size_t index = 0;; index = (index + 1) % kPieces) {
+            Piece &piece = m_pieces[index];
+            {
+                Lock lock(m_mutex);
+                while (piece.full && !m_stop)
+                    m_changed.wait(lock);
+                if (m_stop)
+                    return;
+            }
+            std::size_t size = 0;
+            Error error;
+            while (size < kPieceSize) {
+                std::size_t got = 0;
+                error = m_source->read(piece.data.get() + size, kPieceSize - size, got);
+                if (error.failed() || got == 0)
+                    break;
+                size += got;
+            }
+            Lock lock(m_mutex);
+            piece.size = size;
+            piece.full = size > 0;
+            if (size < kPieceSize) {
+                m_error = error;
+                m_ended = true;
+            }
+            m_changed.notifyAll();
+            if (m_ended)
+                return;
+        }
+    }
+
+    std::unique_ptr<Stream> m_source; // the filling thread's
+    Piece m_pieces[kPieces];
+    std::size_t m_readIndex = 0; // reader only
+    std::size_t m_readPos = 0;
+    Thread m_thread;
+    Mutex m_mutex;
+    Condition m_changed;
+    bool m_stop = false;
+    bool m_ended = false; // no piece after the full ones
+    Error m_error;
+};
+
 constexpr std::size_t kFilterBufferSize = 1 << 16;
 
 class FilterStream : public Stream
@@ -692,6 +1094,32 @@ std::unique_ptr<Stream> makeLzma2Stream(std::unique_ptr<Stream> source,
     if (error.failed())
         return nullptr;
     return stream;
+}
+
+std::unique_ptr<Stream> makePackedLzma2Stream(Input &input, std::uint64_t packOffset,
+                                              std::uint64_t packSize,
+                                              const std::vector<std::uint8_t> &props,
+                                              std::uint64_t size, unsigned threads, Error &error)
+{
+    if (threads > 1 && props.size() == 1 && props[0] <= 40 && packOffset <= input.size() &&
+        packSize <= input.size() - packOffset) {
+        auto parallel = std::make_unique<ParallelLzma2Stream>(input, packOffset, packSize, props[0],
+                                                              size, threads);
+        if (parallel->severalJobs() && parallel->startWorkers()) {
+            error = {};
+            return parallel;
+        }
+    }
+    return makeLzma2Stream(makePackStream(input, packOffset, packSize), props, size, packOffset,
+                           error);
+}
+
+std::unique_ptr<Stream> makeReadAheadStream(std::unique_ptr<Stream> source)
+{
+    auto ahead = std::make_unique<ReadAheadStream>(std::move(source));
+    if (!ahead->start())
+        return ahead->release();
+    return ahead;
 }
 
 std::unique_ptr<Stream> makeFilterStream(std::unique_ptr<Stream> source,

@@ -33,6 +33,15 @@ std::unique_ptr<Stream> makeLzmaStream(std::unique_ptr<Stream> source,
 std::unique_ptr<Stream> makeLzma2Stream(std::unique_ptr<Stream> source,
                                         const std::vector<std::uint8_t> &props, std::uint64_t size,
                                         std::uint64_t offset, Error &error);
+// LZMA2 straight from a packed stream: blocks that start with a dictionary
+// reset are decoded on up to `threads` threads (1: the serial decoder).
+std::unique_ptr<Stream> makePackedLzma2Stream(Input &input, std::uint64_t packOffset,
+                                              std::uint64_t packSize,
+                                              const std::vector<std::uint8_t> &props,
+                                              std::uint64_t size, unsigned threads, Error &error);
+// The same bytes, read from `source` on a thread of its own a little ahead
+// (`source` itself when no thread can be started).
+std::unique_ptr<Stream> makeReadAheadStream(std::unique_ptr<Stream> source);
 std::unique_ptr<Stream> makeFilterStream(std::unique_ptr<Stream> source,
                                          std::unique_ptr<Filter> filter, std::uint64_t size);
 // Inputs in the coder's order: main, call, jump, range coder.

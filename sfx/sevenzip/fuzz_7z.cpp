@@ -42,6 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     options.mapping = (size & 1) ? NameMapping::Windows : NameMapping::Host;
     options.maxDictionarySize = 16u << 20;
     options.maxHeaderSize = 16u << 20;
+    // Both ways through the decoders and the sink: on one thread, and with LZMA2 blocks
+    // and the writer on threads of their own.
+    options.decoderThreads = (size & 2) ? 1 : 2;
+    options.writerThread = (size & 2) == 0;
     Archive archive;
     if (archive.open(input, offset, options).failed())
         return 0;

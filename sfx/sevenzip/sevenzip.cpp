@@ -2,8 +2,10 @@
 
 #include "crc32.h"
 #include "decoder.h"
+#include "delivery.h"
 #include "filters.h"
 #include "names.h"
+#include "threads.h"
 #include "utf.h"
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 namespace quillon::sevenzip {
 namespace {
 
+using detail::processorCount;
 using detail::Stream;
 
 constexpr std::uint8_t kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
@@ -671,12 +674,14 @@ struct Archive::State
     Error buildStream(const StreamsInfo &packs, const Folder &f, std::uint32_t out,
                       std::unique_ptr<Stream> &stream, int depth);
     Error folderStream(const StreamsInfo &packs, const Folder &f, std::unique_ptr<Stream> &stream);
+    unsigned decoderThreads(const std::vector<std::uint8_t> &props, std::uint64_t size) const;
     Error placePacks(StreamsInfo &s, std::uint64_t packLimit, std::uint64_t where);
     Error decodeHeader(ByteReader &r, std::vector<std::uint8_t> &out);
     Error parseHeader(ByteReader &r);
     Error parseFiles(HeaderParser &p);
     Error open(Input &in, std::uint64_t offset, const Options &opts);
     Error extract(Sink &sink);
+    Error decodeInto(detail::Delivery &out);
 };
 
 // The layouts we decode: one main coder (Copy, LZMA, LZMA2); a filter over a
@@ -838,6 +843,7 @@ Error Archive::State::buildStream(const StreamsInfo &packs, const Folder &f, std
     const Coder &c = f.coders[ci];
     std::vector<std::unique_ptr<Stream>> inputs;
     std::uint64_t firstPackOffset = 0;
+    std::size_t firstPack = SIZE_MAX; // the first in stream's packed stream, when it is one
     for (std::uint32_t j = inStart; j < inStart + c.numIn; ++j) {
         auto bind = std::find_if(f.binds.begin(), f.binds.end(),
                                  [j](const BindPair &b) { return b.in == j; });
@@ -846,12 +852,18 @@ Error Archive::State::buildStream(const StreamsInfo &packs, const Folder &f, std
             Error e = buildStream(packs, f, bind->out, in, depth + 1);
             if (e.failed())
                 return e;
+            // A filter's input decoded on a thread of its own, beside the filter.
+            if (j == inStart && c.method != kCopy && c.method != kLzma && c.method != kLzma2 &&
+                (options.decoderThreads ? options.decoderThreads : processorCount()) > 1)
+                in = detail::makeReadAheadStream(std::move(in));
         } else {
             const auto pos = static_cast<std::size_t>(
                 std::find(f.packed.begin(), f.packed.end(), j) - f.packed.begin());
             const std::size_t pack = f.firstPack + pos;
-            if (j == inStart)
+            if (j == inStart) {
                 firstPackOffset = packs.packOffsets[pack];
+                firstPack = pack;
+            }
             in = detail::makePackStream(*input, packs.packOffsets[pack], packs.packSizes[pack]);
         }
         inputs.push_back(std::move(in));
@@ -867,7 +879,13 @@ Error Archive::State::buildStream(const StreamsInfo &packs, const Folder &f, std
         stream = detail::makeLzmaStream(std::move(inputs[0]), c.props, size, firstPackOffset, e);
         break;
     case kLzma2:
-        stream = detail::makeLzma2Stream(std::move(inputs[0]), c.props, size, firstPackOffset, e);
+        if (firstPack != SIZE_MAX)
+            stream =
+                detail::makePackedLzma2Stream(*input, firstPackOffset, packs.packSizes[firstPack],
+                                              c.props, size, decoderThreads(c.props, size), e);
+        else
+            stream =
+                detail::makeLzma2Stream(std::move(inputs[0]), c.props, size, firstPackOffset, e);
         break;
     case kBcj2:
         stream = detail::makeBcj2Stream(std::move(inputs[0]), std::move(inputs[1]),
@@ -887,6 +905,18 @@ Error Archive::State::buildStream(const StreamsInfo &packs, const Folder &f, std
     if (!stream)
         return Error(ErrorKind::OutOfMemory, 0, "out of memory");
     return {};
+}
+
+// Threads for an LZMA2 stream: one per processor unless set, and no more
+// than maxDictionarySize holds dictionaries for.
+unsigned Archive::State::decoderThreads(const std::vector<std::uint8_t> &props,
+                                        std::uint64_t size) const
+{
+    std::uint64_t threads = options.decoderThreads ? options.decoderThreads : processorCount();
+    const std::uint64_t dictionary =
+        std::max<std::uint64_t>(1, std::min(detail::lzma2DictionarySize(props), size));
+    threads = std::min<std::uint64_t>({threads, options.maxDictionarySize / dictionary, 64});
+    return static_cast<unsigned>(std::max<std::uint64_t>(threads, 1));
 }
 
 Error Archive::State::folderStream(const StreamsInfo &packs, const Folder &f,
@@ -1306,60 +1336,70 @@ Error Archive::State::extract(Sink &sink)
     State &s = *this;
     if (!s.opened)
         return Error(ErrorKind::Malformed, 0, "no archive open");
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kChunk]);
-    if (!buffer)
+    std::unique_ptr<detail::Delivery> out = detail::makeDelivery(sink, s.options.writerThread);
+    if (!out)
         return Error(ErrorKind::OutOfMemory, 0, "out of memory");
+    Error e = decodeInto(*out);
+    // An error on the writer's side came first: report it.
+    const Error written = out->finish();
+    return written.failed() ? written : e;
+}
+
+Error Archive::State::decodeInto(detail::Delivery &out)
+{
+    State &s = *this;
     std::unique_ptr<Stream> stream;
     std::size_t streamFolder = SIZE_MAX;
     std::uint64_t folderFilesLeft = 0; // substreams of streamFolder not read yet
-    std::uint32_t folderCrc = 0;       // over the whole folder, when it has its own CRC
+    Error e;
     for (std::size_t i = 0; i < s.entries.size(); ++i) {
         const Entry &entry = s.entries[i];
         const FileRecord &record = s.records[i];
         if (entry.isDirectory) {
-            if (!sink.directory(entry))
-                return Error(ErrorKind::Io, 0, "cannot create " + entry.path);
+            if ((e = out.directory(entry)).failed())
+                return e;
             continue;
         }
-        if (!sink.beginFile(entry))
-            return Error(ErrorKind::Io, 0, "cannot create " + entry.path);
-        std::uint32_t crc = 0;
+        detail::FolderCheck check;
         if (record.hasStream) {
             if (streamFolder != record.folder) {
                 stream.reset();
-                Error e = s.folderStream(s.streams, s.streams.folders[record.folder], stream);
-                if (e.failed())
+                if ((e = s.folderStream(s.streams, s.streams.folders[record.folder], stream))
+                        .failed())
                     return e;
                 streamFolder = record.folder;
                 folderFilesLeft = s.streams.folders[record.folder].numSubstreams;
-                folderCrc = 0;
+                check.first = true;
             }
             const Folder &folder = s.streams.folders[record.folder];
-            const bool checkFolder = folder.hasCrc && folder.numSubstreams > 1;
-            std::uint64_t left = entry.size;
-            while (left) {
-                std::size_t got = 0;
-                const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
-                Error e = stream->read(buffer.get(), want, got);
+            check.check = folder.hasCrc && folder.numSubstreams > 1;
+            check.last = --folderFilesLeft == 0;
+            check.crc = folder.crc;
+        }
+        if ((e = out.beginFile(entry, check)).failed())
+            return e;
+        std::uint64_t left = record.hasStream ? entry.size : 0;
+        while (left) {
+            std::size_t room = 0;
+            std::uint8_t *buffer = out.buffer(room);
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, room));
+            // Fill the room, so each write hands on as much as it can.
+            std::size_t got = 0;
+            while (got < want) {
+                std::size_t count = 0;
+                e = stream->read(buffer + got, want - got, count);
                 if (e.failed())
                     return Error(e.kind, e.offset, e.context + " (in " + entry.path + ")");
-                if (got == 0)
+                if (count == 0)
                     return Error(ErrorKind::Truncated, 0, "data ends early in " + entry.path);
-                if (entry.hasCrc)
-                    crc = crc32Update(crc, buffer.get(), got);
-                if (checkFolder)
-                    folderCrc = crc32Update(folderCrc, buffer.get(), got);
-                if (!sink.write(buffer.get(), got))
-                    return Error(ErrorKind::Io, 0, "cannot write " + entry.path);
-                left -= got;
+                got += count;
             }
-            if (--folderFilesLeft == 0 && checkFolder && folderCrc != folder.crc)
-                return Error(ErrorKind::CrcMismatch, 0, "CRC of the block holding " + entry.path);
+            if ((e = out.write(got)).failed())
+                return e;
+            left -= got;
         }
-        if (entry.hasCrc && crc != entry.crc)
-            return Error(ErrorKind::CrcMismatch, 0, "CRC of " + entry.path);
-        if (!sink.endFile(entry))
-            return Error(ErrorKind::Io, 0, "cannot finish " + entry.path);
+        if ((e = out.endFile(entry)).failed())
+            return e;
     }
     return {};
 }

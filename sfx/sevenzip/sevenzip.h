@@ -36,7 +36,8 @@ struct Entry
 };
 
 // Receives the archive's content in archive order. Any `false` stops the
-// extraction with an Io error.
+// extraction with an Io error. With Options::writerThread the calls come from
+// a writer thread, one at a time, and extract() returns only after the last.
 class Sink
 {
 public:
@@ -54,6 +55,14 @@ struct Options
     std::uint64_t maxDictionarySize = std::uint64_t(1) << 30;
     // Largest header (after decoding) accepted.
     std::uint64_t maxHeaderSize = std::uint64_t(256) << 20;
+    // Threads decoding the blocks of an LZMA2 stream that has several (0: one
+    // per processor). The dictionaries of all of them together stay within
+    // maxDictionarySize; a stream of one block is decoded on the calling thread.
+    unsigned decoderThreads = 0;
+    // Hands the data to the sink on a thread of its own, through a bounded
+    // queue, while the next data is decoded. The sink is then called from that
+    // thread only, and always in archive order.
+    bool writerThread = true;
 };
 
 class Archive

@@ -48,14 +48,14 @@ def config_block(main_exe):
     ).encode("utf-8")
 
 
-def make_archive(folder, archive, level="5", method="LZMA2", dictionary="16M"):
+def make_archive(folder, archive, level="5", method="LZMA2", dictionary="16M", switches=()):
     if os.path.exists(archive):
         os.remove(archive)
     args = [ENV["QSFX_7ZZ"], "a", "-t7z", archive, os.path.join(folder, "*"), "-r",
             f"-mx={level}", f"-m0={method}"]
     if dictionary:
         args.append(f"-md={dictionary}")
-    args += ["-bsp1", "-ssc"]
+    args += [*switches, "-bsp1", "-ssc"]
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
     return archive
 
@@ -453,6 +453,30 @@ class WineTests(WineBase):
                 self.assertIn(words, message)
                 self.assertFalse(os.path.exists(self.report), "the program was not started")
                 self.assertEqual(self.leftovers(), [])
+
+    def test_lzma2_blocks_decoded_side_by_side(self):
+        # 7zz -mmt=4 starts a block every MiB here; the module decodes them on
+        # threads of their own, and a damaged later block still fails cleanly.
+        app = os.path.join(self.base, "blocks-app")
+        if not os.path.exists(app):
+            make_app(app)
+            with open(os.path.join(app, "data", "big.txt"), "w") as f:
+                for i in range(200000):
+                    f.write(f"{i} quillon block line {i * 7919 % 100003}\n")
+        archive = make_archive(app, os.path.join(self.base, "blocks.7z"), level="1",
+                               dictionary="64K", switches=["-mmt=4"])
+        output = assemble(ENV["QSFX_MODULE"], "app.exe", archive,
+                          os.path.join(self.base, "blocks-out.exe"))
+        self.assert_ran(self.run_output(output), [], 0)
+        broken = os.path.join(self.base, "blocks-broken.exe")
+        shutil.copy(output, broken)
+        corrupt(broken, os.path.getsize(ENV["QSFX_MODULE"]) + len(config_block("app.exe")) +
+                os.path.getsize(archive) * 2 // 3)
+        result = self.run_output(broken)
+        self.assertEqual(result.returncode, LAUNCHER_FAILURE)
+        self.assertIn("unpack", result.stderr.decode(errors="replace"))
+        self.assertFalse(os.path.exists(self.report), "the program was not started")
+        self.assertEqual(self.leftovers(), [])
 
     def test_program_that_does_not_run_is_named_in_the_error(self):
         # The system's text for "bad executable format" has an insert for the

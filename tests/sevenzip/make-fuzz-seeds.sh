@@ -28,6 +28,13 @@ seed delta -m0=LZMA2 -mf=Delta:4
 seed bcj2 -m0=BCJ2 -m1=LZMA -m2=LZMA -m3=LZMA -mb0:1 -mb0s1:2 -mb0s2:3
 seed bcj2-stored -m0=BCJ2 -m1=LZMA -mb0:1
 seed bcj2-rc-lzma -m0=BCJ2 -m1=LZMA -m2=LZMA -mb0:1 -mb0s3:2
+# LZMA2 of three blocks (one per MiB of input), decoded on two threads; quick to
+# decode, as most of its mutations are.
+mkdir -p "$work/blocks"
+python3 -c 'import sys; sys.stdout.buffer.write(b"quillon block\n" * 170000)' > "$work/blocks/lines.txt"
+rm -f "$out/lzma2-blocks.7z"
+(cd "$work/blocks" && 7zz a -t7z "$out/lzma2-blocks.7z" lines.txt -bso0 -bsp0 -mtm=off -mtc=off \
+    -mta=off -m0=LZMA2 -mx=1 -md=64K -mmt=4 >/dev/null)
 # Encoded headers that declare many records: 64 KiB of header, mostly zeros.
 python3 - "$out" "$root/tests/sevenzip" <<'PY'
 import sys
