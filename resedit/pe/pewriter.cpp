@@ -377,8 +377,8 @@ void patchHeaders(const PeImage &image, const SectionPlan &plan, const SectionSi
         // a system resource updater that looks for the tree by that name (as
         // Wine's EndUpdateResource does) would take the old one up again.
         static const char retired[8] = {'.', 'o', 'l', 'd', 'r', 'e', 's', 0};
-        for (std::size_t i = 0; i < sectionCount; ++i) {
-            std::uint8_t *oldName = out.data() + sectionTable + kSectionHeaderSize * i;
+        for (std::size_t i = 0; i < plan.sectionCount; ++i) {
+            std::uint8_t *oldName = out.data() + plan.sectionTable + kSectionHeaderSize * i;
             if (std::memcmp(oldName, name, 8) == 0)
                 std::memcpy(oldName, retired, 8);
         }

@@ -169,7 +169,7 @@ void TestPeWriter::roundTrip()
                 named << QString::number(s.virtualAddress, 16);
         }
         QCOMPARE(named,
-                 QStringList{QString::number(edited.dataDirectories[pe::DIR_RESOURCE].rva, 16)});
+                 QStringList{QString::number(edited.dataDirectories[pe::kDirResource].rva, 16)});
         QVERIFY(toBytes(out).endsWith(overlay));
         if (image.checksum != 0)
             QVERIFY(edited.checksum != 0);
