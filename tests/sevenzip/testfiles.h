@@ -17,6 +17,17 @@ inline bool writeFile(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+// Incompressible bytes, the same for the same seed.
+inline QByteArray pseudoRandom(int size, quint32 seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        out[i] = char(seed >> 23);
+    }
+    return out;
+}
+
 inline QByteArray readFile(const QString &path)
 {
     QFile file(path);

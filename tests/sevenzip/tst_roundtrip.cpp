@@ -9,16 +9,6 @@
 
 namespace {
 
-QByteArray pseudoRandom(int size, quint32 seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        out[i] = char(seed >> 23);
-    }
-    return out;
-}
-
 // Compressible but not trivial: numbered lines with words, some random runs.
 QByteArray mixedText(int size)
 {

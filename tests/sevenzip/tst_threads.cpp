@@ -16,16 +16,6 @@ using namespace quillon::sevenzip;
 
 namespace {
 
-QByteArray pseudoRandom(int size, quint32 seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        out[i] = char(seed >> 23);
-    }
-    return out;
-}
-
 QByteArray lines(int size, quint32 seed)
 {
     static const char *words[] = {"alpha", "beta",   "gamma",   "delta",  "quillon",
