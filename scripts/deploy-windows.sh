@@ -43,10 +43,12 @@ for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
     [ ! -f "$dest/$dll" ] || x86_64-w64-mingw32-strip --strip-unneeded "$dest/$dll"
 done
 
-# The language switch loads "qt_" + code from Qt's translations folder.
+# The language switch loads "qt_" + code from Qt's translations folder. That
+# catalogue only names others (qtbase_ and qtmultimedia_ + code) and does not
+# load unless every one of them is there.
 mkdir -p "$dest/translations"
 for code in zh_CN zh_TW en; do
-    for catalogue in qt qtbase; do
+    for catalogue in qt qtbase qtmultimedia; do
         cp "/usr/share/qt6/translations/${catalogue}_$code.qm" "$dest/translations/"
     done
 done

@@ -18,9 +18,12 @@ QString openError(const QString &path)
 
 void captureMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    // Noise of the offscreen platform plugin, not of the program.
-    if (message.contains(QLatin1String("propagateSizeHints"))) {
-        return;
+    // Noise of the platform plugins, not of the program: the offscreen one's,
+    // and the windows one's about calls Wine leaves unimplemented.
+    for (const char *noise : {"propagateSizeHints", "fromWinHICON(), failed to GetIconInfo",
+                              "EnableNonClientDpiScaling"}) {
+        if (message.contains(QLatin1String(noise)))
+            return;
     }
     const char *level = type == QtCriticalMsg  ? "critical"
                         : type == QtWarningMsg ? "warning"
