@@ -6,6 +6,12 @@
 #include <QMessageBox>
 #include <QMessageLogger>
 
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace quillon {
 
 namespace {
@@ -52,6 +58,15 @@ bool applyApplicationStyleSheet(const QString &bundleRoot, const QString &sheetP
 
     qApp->setStyleSheet(styleSheet);
     return true;
+}
+
+int endProgram(int status)
+{
+#ifdef Q_OS_WIN
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+#endif
+    return status;
 }
 
 } // namespace quillon

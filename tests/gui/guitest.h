@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mainwindow.h"
+#include "startup.h"
 #include "ui_mainwindow.h"
 
 #include <QAbstractButton>
@@ -225,3 +226,18 @@ inline void isolateSettings()
     settings.clear();
     settings.sync();
 }
+
+// QTEST_MAIN for the tests that run a job: the test program ends the way the
+// program does (quillon::endProgram), with the test results as its status.
+#define QUILLON_TEST_MAIN(TestObject)                                                              \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        int status = 0;                                                                            \
+        {                                                                                          \
+            QApplication app(argc, argv);                                                          \
+            TestObject test;                                                                       \
+            QTEST_SET_MAIN_SOURCE_PATH                                                             \
+            status = QTest::qExec(&test, argc, argv);                                              \
+        }                                                                                          \
+        return quillon::endProgram(status);                                                        \
+    }

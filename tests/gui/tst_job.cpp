@@ -160,10 +160,13 @@ private slots:
         QVERIFY(!outcome.workerLines.isEmpty());
         QCOMPARE(outcome.logLines.mid(5), shownAsTerminal(outcome.workerLines));
         // The real archiver redraws its scan and progress lines with
-        // backspaces; the pane shows the result, as its terminal would.
+        // backspaces; the pane shows the result, as its terminal would. (The
+        // Windows archiver draws none into a pipe.)
         const QString pane = outcome.logLines.join(QLatin1Char('\n'));
+#ifndef Q_OS_WIN
         QVERIFY(std::any_of(outcome.workerLines.cbegin(), outcome.workerLines.cend(),
                             [](const QString &line) { return line.contains(QLatin1Char('\b')); }));
+#endif
         QVERIFY2(!pane.contains(QLatin1Char('\b')) && !pane.contains(QStringLiteral("0M Scan")),
                  qPrintable(pane));
         QVERIFY2(outcome.logLines.indexOf(
@@ -217,5 +220,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestJob)
+QUILLON_TEST_MAIN(TestJob)
 #include "tst_job.moc"

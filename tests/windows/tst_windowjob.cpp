@@ -154,5 +154,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestWindowJob)
+QUILLON_TEST_MAIN(TestWindowJob)
 #include "tst_windowjob.moc"
