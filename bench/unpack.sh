@@ -95,17 +95,36 @@ print(len(counts), sum(counts), max(counts, default=0))
 PY
 }
 
-run_case() { # name, dictionary MB, source folder, 7zz switches...
-    local name=$1 dict=$2 from=$3; shift 3
+# The dictionary a decoder of the archive needs, in MB: the largest of its
+# coders' ("LZMA:23" is 2^23 bytes, "LZMA2:3m" 3 MB), at most the unpacked size.
+dictionary_mb() {
+    7zz l -slt "$1" | python3 -c '
+import re, sys
+units = {"": 1, "b": 1, "k": 1 << 10, "m": 1 << 20, "g": 1 << 30}
+dictionary, total = 0, 0
+for line in sys.stdin:
+    if line.startswith("Method = "):
+        for value, unit in re.findall(r"LZMA2?:(\d+)([bkmg]?)", line):
+            size = 1 << int(value) if not unit and int(value) < 64 else int(value) * units[unit]
+            dictionary = max(dictionary, size)
+    elif line.startswith("Size = "):
+        total += int(line.split("=")[1])
+print(-(-min(dictionary, total) // (1 << 20)))'
+}
+
+run_case() { # name, source folder, 7zz switches...
+    local name=$1 from=$2; shift 2
     local archive=$work/$name.7z
     echo
-    echo "== $name (dictionary ${dict} MB): 7zz a $*"
+    echo "== $name: 7zz a $*"
     7zz a -t7z "$archive" "$from/*" -r "$@" -bso0 -bsp0 -ssc
+    local dict
+    dict=$(dictionary_mb "$archive")
     local streams total blocks threads
     read -r streams total blocks < <(lzma2_blocks "$archive")
     threads=$(( blocks > cores ? cores : (blocks > 0 ? blocks : 1) ))
-    echo "archive: $(( $(stat -c %s "$archive") >> 20 )) MB; LZMA2: $total block(s) in $streams" \
-        "stream(s), $blocks in the largest"
+    echo "archive: $(( $(stat -c %s "$archive") >> 20 )) MB, dictionary $dict MB; LZMA2: $total" \
+        "block(s) in $streams stream(s), $blocks in the largest"
     : >"$work/q" && : >"$work/z1" && : >"$work/zn"
     for round in $(seq "$rounds"); do
         rm -rf "$work/out"
@@ -135,12 +154,12 @@ run_case() { # name, dictionary MB, source folder, 7zz switches...
     rm -f "$archive"
 }
 
-run_case lzma-mx5 16 "$src" -m0=LZMA -mx=5
-run_case lzma-mx9 64 "$src" -m0=LZMA -mx=9
-run_case lzma2-mx5-one-block 16 "$src" -m0=LZMA2 -mx=5 -mmt=1
-run_case lzma2-mx5-mmt4 16 "$src" -m0=LZMA2 -mx=5 -mmt=4
-run_case lzma2-mx9-one-block 64 "$src" -m0=LZMA2 -mx=9 -mmt=1
-run_case lzma2-mx9-mmt4 64 "$src" -m0=LZMA2 -mx=9 -mmt=4
-run_case lzma2-text-md1m-mmt4 1 "$src/text" -m0=LZMA2 -md=1m -mmt=4
-run_case lzma-mx9-bcj2 64 "$src" -m0=BCJ2 -m1=LZMA:d=64m -m2=LZMA:d=1m:lc0:lp2 \
+run_case lzma-mx5 "$src" -m0=LZMA -mx=5
+run_case lzma-mx9 "$src" -m0=LZMA -mx=9
+run_case lzma2-mx5-one-block "$src" -m0=LZMA2 -mx=5 -mmt=1
+run_case lzma2-mx5-mmt4 "$src" -m0=LZMA2 -mx=5 -mmt=4
+run_case lzma2-mx9-one-block "$src" -m0=LZMA2 -mx=9 -mmt=1
+run_case lzma2-mx9-mmt4 "$src" -m0=LZMA2 -mx=9 -mmt=4
+run_case lzma2-text-md1m-mmt4 "$src/text" -m0=LZMA2 -md=1m -mmt=4
+run_case lzma-mx9-bcj2 "$src" -m0=BCJ2 -m1=LZMA:d=64m -m2=LZMA:d=1m:lc0:lp2 \
     -m3=LZMA:d=1m:lc0:lp2 -mb0:1 -mb0s1:2 -mb0s2:3 -mx=9
