@@ -26,7 +26,7 @@ fi
 cd "$root/build"
 ctest --output-on-failure -j "$(nproc)" --timeout 900
 
-# Qt for Windows is built once into $QUILLON_CACHE (about half an hour).
+# Qt for Windows is built once into $QUILLON_CACHE (15 to 30 minutes).
 "$root/scripts/build-windows.sh"
 # Every Windows test, under Wine.
 ctest --test-dir "$root/build-win" --output-on-failure --timeout 900

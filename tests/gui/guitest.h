@@ -235,6 +235,7 @@ inline void isolateSettings()
         int status = 0;                                                                            \
         {                                                                                          \
             QApplication app(argc, argv);                                                          \
+            app.setAttribute(Qt::AA_Use96Dpi, true);                                               \
             TestObject test;                                                                       \
             QTEST_SET_MAIN_SOURCE_PATH                                                             \
             status = QTest::qExec(&test, argc, argv);                                              \
