@@ -55,23 +55,10 @@ fi
 done_already
 
 log() { echo "qt-windows: $*" >&2; }
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 # apt-get source needs a deb-src entry and dpkg-source.
 "$root/scripts/setup-deps.sh" qt-windows
-if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -q '^Sources$'; then
-    if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-        uri="$(grep -rhos '^URIs: *http[^ ]*/debian/\?$' /etc/apt/sources.list.d/ | head -n 1 | sed 's/^URIs: *//')"
-        [ -n "$uri" ] || uri="$(grep -hos '^deb http[^ ]*/debian/\? ' /etc/apt/sources.list | head -n 1 | awk '{print $2}')"
-        [ -n "$uri" ] || uri=http://deb.debian.org/debian
-        suite="$(. /etc/os-release && echo "$VERSION_CODENAME")"
-        log "adding deb-src for $uri $suite"
-        printf 'Types: deb-src\nURIs: %s\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-            "$uri" "$suite" "$suite" | $sudo tee /etc/apt/sources.list.d/quillon-deb-src.sources >/dev/null
-    fi
-    $sudo apt-get update -q >&2
-fi
+"$root/scripts/apt-sources.sh"
 
 work="$cache/work-$version-$recipe"
 rm -rf "$work"

@@ -22,10 +22,9 @@ if [ ! -f "$host/CMakeCache.txt" ]; then
 fi
 cmake --build "$host" --parallel "$jobs" --target quillon-svgtool quillon-sfx-icongen quillon-cli
 
-# Quillon for Windows bundles the standalone Windows 7-Zip console program.
-archiver="$out/7zip-bin/7za.exe"
-cmake -DOUT="$archiver" -DWORK="$out/7zip-bin/npm" -P "$root/tests/win32/fetch-7za.cmake"
-[ -f "$archiver" ] || { echo "build-windows: no 7za.exe (npm 7zip-bin)" >&2; exit 1; }
+# Quillon for Windows bundles the reduced Windows 7-Zip console, 7zr.exe,
+# built from Debian's 7zip source.
+archiver="$("$root/scripts/build-7zr-windows.sh" | tail -n 1)"
 
 cmake -S "$root" -B "$out" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \

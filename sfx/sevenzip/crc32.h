@@ -1,4 +1,4 @@
-// CRC-32 (IEEE 802.3, reflected, as 7z uses), slicing-by-8.
+// CRC-32 (IEEE 802.3, reflected, as 7z uses).
 #pragma once
 
 #include <cstddef>

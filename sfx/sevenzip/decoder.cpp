@@ -24,7 +24,7 @@
 extern "C" {
 #include <LzmaDec.h>
 // Defined in LzmaDec.c without a declaration in its header.
-void LzmaDec_InitDicAndState(CLzmaDec *p, Bool initDic, Bool initState);
+void LzmaDec_InitDicAndState(CLzmaDec *p, BoolInt initDic, BoolInt initState);
 }
 #pragma GCC diagnostic pop
 
@@ -33,15 +33,15 @@ namespace {
 
 constexpr std::size_t kInputBufferSize = 1 << 16;
 
-void *lzmaAlloc(void *, size_t size)
+void *lzmaAlloc(ISzAllocPtr, size_t size)
 {
     return size ? std::malloc(size) : nullptr;
 }
-void lzmaFree(void *, void *address)
+void lzmaFree(ISzAllocPtr, void *address)
 {
     std::free(address);
 }
-ISzAlloc g_alloc = {lzmaAlloc, lzmaFree};
+const ISzAlloc g_alloc = {lzmaAlloc, lzmaFree};
 
 class PackStream : public Stream
 {
@@ -416,9 +416,9 @@ private:
                 const unsigned pb = b / 5;
                 if (lc + lp > 4)
                     return Error(ErrorKind::Malformed, position(), "LZMA2 properties");
-                dec.prop.lc = lc;
-                dec.prop.lp = lp;
-                dec.prop.pb = pb;
+                dec.prop.lc = static_cast<Byte>(lc);
+                dec.prop.lp = static_cast<Byte>(lp);
+                dec.prop.pb = static_cast<Byte>(pb);
                 m_needProps = false;
             } else if (m_needProps) {
                 return Error(ErrorKind::Malformed, position(), "LZMA2 chunk without properties");

@@ -8,11 +8,29 @@
 #   QUILLON_7Z_HOT_CXX_SOURCES  the C++ sources decoding runs through
 #   QUILLON_7Z_INCLUDE_DIRS  include directories (the formats library's come
 #                            from formats/sources.cmake)
-# The LZMA SDK's C sources (LzmaDec.c with its headers): Debian's lzma-dev
-# installs them in /usr/include/lzma; elsewhere point this at an SDK copy.
-set(QUILLON_7Z_LZMA_DIR /usr/include/lzma CACHE PATH "Folder holding the LZMA SDK's LzmaDec.c")
-set(QUILLON_7Z_C_SOURCES ${QUILLON_7Z_LZMA_DIR}/LzmaDec.c)
+#   QUILLON_7Z_LZMA_DIR      the LZMA SDK's C folder
+# The LZMA SDK's C sources (the LZMA decoder, CRC-32 and the CPU feature
+# probe it uses) come from Debian's 7zip source package, which
+# scripts/fetch-7zip-source.sh keeps in the cache; elsewhere point
+# QUILLON_7Z_LZMA_DIR at the C folder of a 7-Zip 26 source tree.
 set(_quillon_7z_dir ${CMAKE_CURRENT_LIST_DIR})
+set(QUILLON_7Z_LZMA_DIR "" CACHE PATH "The C folder of the 7-Zip source (LzmaDec.c, 7zCrc.c)")
+if(NOT QUILLON_7Z_LZMA_DIR)
+    if(NOT CMAKE_HOST_UNIX)
+        message(FATAL_ERROR "Set QUILLON_7Z_LZMA_DIR to the C folder of a 7-Zip 26 source tree")
+    endif()
+    execute_process(COMMAND ${_quillon_7z_dir}/../../scripts/fetch-7zip-source.sh
+                    OUTPUT_VARIABLE _quillon_7z_fetched RESULT_VARIABLE _quillon_7z_rc)
+    string(STRIP "${_quillon_7z_fetched}" _quillon_7z_fetched)
+    string(REGEX REPLACE ".*\n" "" _quillon_7z_fetched "${_quillon_7z_fetched}")
+    if(NOT _quillon_7z_rc EQUAL 0 OR NOT EXISTS "${_quillon_7z_fetched}/C/LzmaDec.c")
+        message(FATAL_ERROR "scripts/fetch-7zip-source.sh found no 7-Zip source")
+    endif()
+    set(QUILLON_7Z_LZMA_DIR "${_quillon_7z_fetched}/C" CACHE PATH
+        "The C folder of the 7-Zip source (LzmaDec.c, 7zCrc.c)" FORCE)
+endif()
+set(QUILLON_7Z_C_SOURCES ${QUILLON_7Z_LZMA_DIR}/LzmaDec.c ${QUILLON_7Z_LZMA_DIR}/7zCrc.c
+                         ${QUILLON_7Z_LZMA_DIR}/7zCrcOpt.c ${QUILLON_7Z_LZMA_DIR}/CpuArch.c)
 set(QUILLON_7Z_CXX_SOURCES
     ${_quillon_7z_dir}/sevenzip.cpp
     ${_quillon_7z_dir}/payload.cpp
@@ -33,8 +51,7 @@ set(QUILLON_7Z_INCLUDE_DIRS ${_quillon_7z_dir} ${QUILLON_7Z_LZMA_DIR})
 function(quillon_7z_add_sources target)
     add_library(${target}_lzmadec OBJECT ${QUILLON_7Z_C_SOURCES})
     target_include_directories(${target}_lzmadec PRIVATE ${QUILLON_7Z_LZMA_DIR})
-    # The LZMA core runs about 6% fewer instructions at -O3 than at -O2.
-    target_compile_options(${target}_lzmadec PRIVATE $<$<NOT:$<CONFIG:Debug>>:-O3>)
+    target_compile_options(${target}_lzmadec PRIVATE $<$<NOT:$<CONFIG:Debug>>:-O2>)
     target_sources(${target} PRIVATE ${QUILLON_7Z_CXX_SOURCES} $<TARGET_OBJECTS:${target}_lzmadec>)
     target_include_directories(${target} PRIVATE ${QUILLON_7Z_INCLUDE_DIRS})
 endfunction()

@@ -12,11 +12,11 @@ extern "C" {
 
 namespace archivewriter {
 
-inline void *lzmaAlloc(void *, size_t size)
+inline void *lzmaAlloc(ISzAllocPtr, size_t size)
 {
     return std::malloc(size);
 }
-inline void lzmaFree(void *, void *address)
+inline void lzmaFree(ISzAllocPtr, void *address)
 {
     std::free(address);
 }
@@ -24,7 +24,7 @@ inline void lzmaFree(void *, void *address)
 // Raw LZMA of `data` (no end marker); `props` gets the 5 property bytes.
 inline std::string lzmaEncode(const std::string &data, std::string &props)
 {
-    ISzAlloc alloc = {lzmaAlloc, lzmaFree};
+    const ISzAlloc alloc = {lzmaAlloc, lzmaFree};
     CLzmaEncProps p;
     LzmaEncProps_Init(&p);
     p.level = 1;

@@ -101,10 +101,8 @@ private:
 
 void TestWindowsArchiver::initTestCase()
 {
-    m_archiver = QStringLiteral(QUILLON_WIN32_7ZA);
-    if (!QFileInfo::exists(m_archiver)) {
-        QSKIP("7za.exe from the npm package 7zip-bin@5.2.0 is missing (npm unavailable?)");
-    }
+    m_archiver = QStringLiteral(QUILLON_WIN32_7ZR);
+    QVERIFY2(QFileInfo::exists(m_archiver), qPrintable(m_archiver + QStringLiteral(" is missing")));
     QString error;
     QVERIFY2(winetest::ensurePrefix(&error), qPrintable(error));
 }
@@ -149,7 +147,7 @@ void TestWindowsArchiver::makeSource(const QString &source, const QByteArray &pr
     QVERIFY(QDir().mkpath(source + QStringLiteral("/logs")));
 }
 
-// Runs 7za.exe under Wine with the argument list the job builds on Windows,
+// Runs 7zr.exe under Wine with the argument list the job builds on Windows,
 // making <work>/temp.7z from `source`.
 void TestWindowsArchiver::packOnWindows(const QString &work, const QString &source,
                                         const QString &level, const QString &method,
@@ -172,7 +170,7 @@ void TestWindowsArchiver::packOnWindows(const QString &work, const QString &sour
              folderWin + (trailingSlash ? QStringLiteral("\\\\*") : QStringLiteral("\\*")));
 
     const winetest::RunResult run = winetest::run(m_archiver, arguments, work, 120000);
-    QVERIFY2(run.started && run.finished, "7za.exe did not run to its end under Wine");
+    QVERIFY2(run.started && run.finished, "7zr.exe did not run to its end under Wine");
     QVERIFY2(run.exitCode == 0, run.output.constData());
 }
 
@@ -208,7 +206,7 @@ void TestWindowsArchiver::archiveRootHoldsFolderContent()
     QCOMPARE(sink.tree, readTree(source));
 }
 
-// The whole road on Windows: 7za.exe packs the folder, the output is module,
+// The whole road on Windows: 7zr.exe packs the folder, the output is module,
 // configuration block and archive, and our module unpacks it and starts the
 // main program, which finds its files beside it.
 void TestWindowsArchiver::moduleUnpacksAndStartsTheProgram()
