@@ -80,7 +80,9 @@ bool makePrivateDirectory(const NativeString &base, NativeString &out, std::stri
 
 std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root)
 {
-    auto sink = std::make_unique<sevenzip::PosixSink>(root, sevenzip::PosixSink::Access::OwnerOnly);
+    // The root is the run's new private folder: nothing there to replace.
+    auto sink = std::make_unique<sevenzip::PosixSink>(root, sevenzip::PosixSink::Access::OwnerOnly,
+                                                      sevenzip::PosixSink::Placement::NewOnly);
     // A root that cannot be opened fails the first entry, and with it the extraction.
     if (!sink->open())
         trace(ctx, sink->lastError());

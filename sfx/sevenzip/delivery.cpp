@@ -106,6 +106,9 @@ constexpr std::size_t kQueueBuffers = 4;
 constexpr std::size_t kQueueBufferSize = 1 << 20;
 constexpr std::size_t kMinRoom = 64 << 10; // less left: start the next buffer
 constexpr std::size_t kMaxOps = 1024;
+// An idle writer is woken for a full buffer, this many operations, or when
+// the decoder has to wait for it; not for every file.
+constexpr std::size_t kWakeOps = 256;
 
 class QueuedDelivery : public Delivery
 {
@@ -146,7 +149,7 @@ public:
                 }
             }
             if (m_fill == kNone)
-                m_changed.wait(lock);
+                waitForWriter(lock);
         }
         Buffer &b = m_buffers[m_fill];
         room = kQueueBufferSize - b.used;
@@ -181,7 +184,7 @@ public:
         {
             Lock lock(m_mutex);
             m_closed = true;
-            m_changed.notifyAll();
+            m_forWriter.notifyAll();
         }
         m_thread.join();
         m_running = false;
@@ -218,14 +221,29 @@ private:
     {
         m_buffers[m_fill].open = false;
         m_fill = kNone;
-        m_changed.notifyAll();
+        wakeWriter();
+    }
+
+    void wakeWriter()
+    {
+        if (m_writerIdle)
+            m_forWriter.notifyAll();
+    }
+
+    // The decoder waits for the writer to free a buffer or queue room.
+    void waitForWriter(Lock &lock)
+    {
+        wakeWriter();
+        m_decoderWaiting = true;
+        m_forDecoder.wait(lock);
+        m_decoderWaiting = false;
     }
 
     Error push(const Op &op)
     {
         Lock lock(m_mutex);
         while (m_count == kMaxOps && !m_failed)
-            m_changed.wait(lock);
+            waitForWriter(lock);
         if (m_failed) {
             if (op.kind == Op::Write)
                 --m_buffers[op.buffer].pending;
@@ -233,7 +251,8 @@ private:
         }
         m_ops[(m_head + m_count) % kMaxOps] = op;
         ++m_count;
-        m_changed.notifyAll();
+        if (m_count >= kWakeOps)
+            wakeWriter();
         return {};
     }
 
@@ -245,8 +264,11 @@ private:
     {
         Lock lock(m_mutex);
         for (;;) {
-            while (m_count == 0 && !m_closed)
-                m_changed.wait(lock);
+            while (m_count == 0 && !m_closed) {
+                m_writerIdle = true;
+                m_forWriter.wait(lock);
+                m_writerIdle = false;
+            }
             if (m_count == 0)
                 return;
             const Op op = m_ops[m_head];
@@ -263,7 +285,8 @@ private:
             }
             if (op.kind == Op::Write)
                 --m_buffers[op.buffer].pending;
-            m_changed.notifyAll();
+            if (m_decoderWaiting)
+                m_forDecoder.notifyAll();
         }
     }
 
@@ -294,7 +317,10 @@ private:
     Thread m_thread;
     bool m_running = false;
     Mutex m_mutex;
-    Condition m_changed;
+    Condition m_forWriter;  // operations queued, or closed
+    Condition m_forDecoder; // a buffer or queue room freed, or failed
+    bool m_writerIdle = false;
+    bool m_decoderWaiting = false;
     Buffer m_buffers[kQueueBuffers];
     std::size_t m_fill = kNone; // the buffer being filled
     std::vector<Op> m_ops;      // a ring of kMaxOps

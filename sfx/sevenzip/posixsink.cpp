@@ -34,7 +34,13 @@ std::string errnoText()
 
 } // namespace
 
-PosixSink::PosixSink(std::string root, Access access) : m_root(std::move(root)), m_access(access) {}
+PosixSink::PosixSink(std::string root, Access access, Placement placement)
+    : m_root(std::move(root)), m_access(access), m_placement(placement),
+      m_tempStem(".quillon-" + std::to_string(static_cast<long>(::getpid())) + "-")
+{
+    m_umask = ::umask(0);
+    ::umask(m_umask);
+}
 
 mode_t PosixSink::folderMode() const
 {
@@ -44,6 +50,8 @@ mode_t PosixSink::folderMode() const
 PosixSink::~PosixSink()
 {
     closeFile();
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
     if (m_rootFd >= 0)
         ::close(m_rootFd);
 }
@@ -59,11 +67,8 @@ void PosixSink::closeFile()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
-    if (m_parentFd >= 0) {
-        if (!m_temp.empty())
-            ::unlinkat(m_parentFd, m_temp.c_str(), 0);
-        ::close(m_parentFd);
-    }
+    if (m_parentFd >= 0 && !m_temp.empty())
+        ::unlinkat(m_parentFd, m_temp.c_str(), 0);
     m_parentFd = -1;
     m_temp.clear();
 }
@@ -121,10 +126,25 @@ int PosixSink::openParent(const std::string &path, std::string &leaf)
     }
 }
 
+int PosixSink::parentOf(const std::string &path, std::string &leaf)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    if (m_folderFd >= 0 && folder == m_folder) {
+        leaf = path.substr(slash == std::string::npos ? 0 : slash + 1);
+        return m_folderFd;
+    }
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+    m_folderFd = openParent(path, leaf);
+    m_folder = m_folderFd >= 0 ? folder : std::string();
+    return m_folderFd;
+}
+
 bool PosixSink::directory(const Entry &entry)
 {
     std::string leaf;
-    const int parent = openParent(entry.path, leaf);
+    const int parent = parentOf(entry.path, leaf);
     if (parent < 0)
         return false;
     bool ok = true;
@@ -138,7 +158,6 @@ bool PosixSink::directory(const Entry &entry)
             !S_ISDIR(st.st_mode))
             ok = fail("cannot create folder " + entry.path);
     }
-    ::close(parent);
     if (ok)
         m_directories.push_back(entry);
     return ok;
@@ -148,47 +167,55 @@ bool PosixSink::beginFile(const Entry &entry)
 {
     closeFile();
     std::string leaf;
-    const int parent = openParent(entry.path, leaf);
+    const int parent = parentOf(entry.path, leaf);
     if (parent < 0)
         return false;
-    struct stat st
-    {
-    };
     bool existed = false;
-    if (::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        existed = true;
-        if (S_ISLNK(st.st_mode)) {
-            ::close(parent);
-            return fail("refusing to write through the symbolic link " + entry.path);
+    if (m_placement == Placement::Replace) {
+        struct stat st
+        {
+        };
+        if (::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            existed = true;
+            if (S_ISLNK(st.st_mode))
+                return fail("refusing to write through the symbolic link " + entry.path);
+            if (!S_ISREG(st.st_mode))
+                return fail("cannot replace " + entry.path + ": not a regular file");
         }
-        if (!S_ISREG(st.st_mode)) {
-            ::close(parent);
-            return fail("cannot replace " + entry.path + ": not a regular file");
-        }
     }
-    // ".<name>.quillon-<n>": hidden, and made with O_EXCL, so it never
-    // replaces anything that is there.
-    static unsigned counter = 0;
-    const std::string stem = "." + leaf.substr(0, 200) + ".quillon-" +
-                             std::to_string(static_cast<long>(::getpid())) + "-";
-    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-        const std::string name = stem + std::to_string(counter++);
-        m_fd = ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        m_access == Access::OwnerOnly ? 0600 : 0666);
-        if (m_fd >= 0)
-            m_temp = name;
-        else if (errno != EEXIST)
-            break;
-    }
-    if (m_fd < 0) {
-        const std::string reason = errnoText();
-        ::close(parent);
-        return fail("cannot create " + entry.path + ": " + reason);
-    }
+    if (!createFile(parent, leaf, entry.path))
+        return false;
     m_parentFd = parent;
     m_leaf = leaf;
     m_existed = existed;
     m_current = entry.path;
+    return true;
+}
+
+// O_EXCL: never opens or replaces anything that is there. A temporary name
+// is ".<name>.quillon-<pid>-<n>", hidden.
+bool PosixSink::createFile(int parent, const std::string &leaf, const std::string &path)
+{
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    const mode_t mode = m_access == Access::OwnerOnly ? 0600 : 0666;
+    if (m_placement == Placement::NewOnly) {
+        m_fd = ::openat(parent, leaf.c_str(), flags, mode);
+        if (m_fd >= 0)
+            m_temp = leaf;
+    } else {
+        static unsigned counter = 0;
+        const std::string stem = "." + leaf.substr(0, 200) + m_tempStem;
+        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+            const std::string name = stem + std::to_string(counter++);
+            m_fd = ::openat(parent, name.c_str(), flags, mode);
+            if (m_fd >= 0)
+                m_temp = name;
+            else if (errno != EEXIST)
+                break;
+        }
+    }
+    if (m_fd < 0)
+        return fail("cannot create " + path + ": " + errnoText());
     return true;
 }
 
@@ -213,7 +240,9 @@ bool PosixSink::endFile(const Entry &entry)
         auto mode = static_cast<mode_t>((entry.attributes >> 16) & 0777);
         if (m_access == Access::OwnerOnly)
             mode |= S_IRUSR | S_IWUSR;
-        ::fchmod(m_fd, mode);
+        const mode_t created = m_access == Access::OwnerOnly ? 0600 : (0666 & ~m_umask);
+        if (mode != created)
+            ::fchmod(m_fd, mode);
     }
     if (entry.hasModificationTime) {
         const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(entry.modificationTime)};
@@ -224,7 +253,8 @@ bool PosixSink::endFile(const Entry &entry)
     m_fd = -1;
     // The CRC was checked: the file takes its place. renameat() replaces the
     // name itself, never what a link there points to.
-    if (ok && ::renameat(m_parentFd, m_temp.c_str(), m_parentFd, m_leaf.c_str()) != 0)
+    if (ok && m_temp != m_leaf &&
+        ::renameat(m_parentFd, m_temp.c_str(), m_parentFd, m_leaf.c_str()) != 0)
         ok = fail("cannot replace " + entry.path + ": " + errnoText());
     if (ok) {
         m_temp.clear();
