@@ -6,7 +6,8 @@
 # Then, under Wine, a large mixed folder (bench/pack-gendata.sh, SIZE_MB;
 # 0 skips it): the time from starting its output to the first moment of its
 # main program, against extracting it with 7zz x and starting the program
-# directly (medians of RUNS, at most 5).
+# directly (medians of RUNS, at most 5); the same for a folder of 24,000 small
+# files (bench/gen-manyfiles.py).
 #   bench/launcher.sh [BUILD_DIR] [RUNS] [SIZE_MB]     (defaults: build, 20, 200)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -97,31 +98,40 @@ int main(void)
 }
 C
         x86_64-w64-mingw32-gcc -O2 -s -mwindows -o "$work/first.exe" "$work/first.c"
-        echo "generating ${size_mb} MB of mixed data..."
-        bash "$root/bench/pack-gendata.sh" "$work/big-app" "$size_mb" >/dev/null
-        cp "$work/first.exe" "$work/big-app/app.exe"
-        pack "$work/big-app" app.exe "$module" "$work/big-out.exe"
-        echo "output: $(( $(stat -c %s "$work/big-out.exe") >> 20 )) MB"
         export QSFX_BENCH_MARK="$work/mark.txt"
         big_runs=$((runs < 5 ? runs : 5))
         # Seconds from now to the moment the program wrote.
         since() { awk -v s="$1" -v m="$(cat "$QSFX_BENCH_MARK")" 'BEGIN { printf "%.3f\n", m - s }'; }
-        : >"$work/packed.txt" && : >"$work/direct.txt"
-        for ((i = 0; i < big_runs; i++)); do
-            rm -f "$QSFX_BENCH_MARK"
-            start=$(date +%s.%N)
-            wine "$work/big-out.exe" </dev/null >/dev/null 2>&1 || true
-            [ -f "$QSFX_BENCH_MARK" ] && since "$start" >>"$work/packed.txt"
-            rm -rf "$work/x" "$QSFX_BENCH_MARK"
-            start=$(date +%s.%N)
-            7zz x -y "-o$work/x" "$work/big-out-a.7z" -bso0 -bsp0 &&
-                wine "$work/x/app.exe" </dev/null >/dev/null 2>&1 || true
-            [ -f "$QSFX_BENCH_MARK" ] && since "$start" >>"$work/direct.txt"
-            rm -rf "$work/x"
-        done
         med() { sort -g "$1" | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)]; else print "nan" }'; }
-        echo "wine, ${size_mb} MB folder: output to first moment $(med "$work/packed.txt") s;" \
-            "7zz x + start $(med "$work/direct.txt") s (median of $big_runs)"
+        # Output of folder $2 (app.exe its main program) against 7zz x + start.
+        first_moment() {
+            local label=$1 folder=$2
+            cp "$work/first.exe" "$folder/app.exe"
+            pack "$folder" app.exe "$module" "$work/big-out.exe"
+            echo "output: $(( $(stat -c %s "$work/big-out.exe") >> 20 )) MB"
+            : >"$work/packed.txt" && : >"$work/direct.txt"
+            for ((i = 0; i < big_runs; i++)); do
+                rm -f "$QSFX_BENCH_MARK"
+                start=$(date +%s.%N)
+                wine "$work/big-out.exe" </dev/null >/dev/null 2>&1 || true
+                [ -f "$QSFX_BENCH_MARK" ] && since "$start" >>"$work/packed.txt"
+                rm -rf "$work/x" "$QSFX_BENCH_MARK"
+                start=$(date +%s.%N)
+                7zz x -y "-o$work/x" "$work/big-out-a.7z" -bso0 -bsp0 &&
+                    wine "$work/x/app.exe" </dev/null >/dev/null 2>&1 || true
+                [ -f "$QSFX_BENCH_MARK" ] && since "$start" >>"$work/direct.txt"
+                rm -rf "$work/x"
+            done
+            echo "wine, $label: output to first moment $(med "$work/packed.txt") s;" \
+                "7zz x + start $(med "$work/direct.txt") s (median of $big_runs)"
+            rm -rf "$folder" "$work/big-out.exe" "$work/big-out-a.7z"
+        }
+        echo "generating ${size_mb} MB of mixed data..."
+        bash "$root/bench/pack-gendata.sh" "$work/big-app" "$size_mb" >/dev/null
+        first_moment "${size_mb} MB folder" "$work/big-app"
+        echo "generating the many-files folder (bench/gen-manyfiles.py)..."
+        python3 "$root/bench/gen-manyfiles.py" "$work/many-app"
+        first_moment "many-files folder (24,000 files)" "$work/many-app"
     fi
     wineserver -k </dev/null >/dev/null 2>&1 || true
 fi
