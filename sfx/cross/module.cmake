@@ -7,7 +7,7 @@ set(qsfx_dir ${QUILLON_SOURCE_DIR}/sfx)
 include(${QUILLON_SOURCE_DIR}/formats/sources.cmake)
 include(${qsfx_dir}/sevenzip/sources.cmake)
 # The module is built for size; the LZMA core and the code around it for speed.
-set_source_files_properties(${QUILLON_7Z_C_SOURCES} PROPERTIES COMPILE_OPTIONS "-w;-O3")
+set_source_files_properties(${QUILLON_7Z_C_SOURCES} PROPERTIES COMPILE_OPTIONS "-w;-O2")
 set_source_files_properties(${QUILLON_7Z_HOT_CXX_SOURCES} PROPERTIES COMPILE_OPTIONS -O2)
 
 string(REPLACE "." "," QSFX_VERSION_COMMAS "${QSFX_VERSION}")
