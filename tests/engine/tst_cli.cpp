@@ -12,6 +12,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 namespace {
 
 struct CliRun
@@ -67,6 +73,8 @@ private slots:
     void keptArchiveNeverReplacesAFile();
     void terminalBar();
     void failedJobExitsOne();
+    void killedJobKeepsPreviousOutput_data();
+    void killedJobKeepsPreviousOutput();
     void twoPackersAtOnce();
 
 private:
@@ -335,6 +343,55 @@ void CliTest::twoPackersAtOnce()
         QCOMPARE(listArchive(archive).value(QStringLiteral("big.bin")),
                  QFileInfo(folders[i] + QStringLiteral("/big.bin")).size());
     }
+}
+
+void CliTest::killedJobKeepsPreviousOutput_data()
+{
+    QTest::addColumn<bool>("previous");
+    QTest::newRow("no previous output") << false;
+    QTest::newRow("previous output") << true;
+}
+
+void CliTest::killedJobKeepsPreviousOutput()
+{
+#ifdef Q_OS_UNIX
+    // A file size limit one byte short of the output: the packer is killed
+    // (SIGXFSZ) while it writes the output's last piece.
+    QFETCH(bool, previous);
+    const QString name = QStringLiteral("killed-%1").arg(previous);
+    const QString folder = makeSource(name);
+    const QString outputDir = m_dir.filePath(name + QStringLiteral("/out"));
+    const QString output = outputDir + QStringLiteral("/app.exe");
+    const QStringList args{folder, QStringLiteral("app.exe"), outputDir};
+    QCOMPARE(runCli(args).exitCode, 0);
+    const qint64 outputSize = QFileInfo(output).size();
+    QVERIFY(outputSize > 1);
+    const QByteArray yesterday = "yesterday's good output";
+    if (previous) {
+        QVERIFY(writeFile(output, yesterday));
+    } else {
+        QVERIFY(QFile::remove(output));
+    }
+
+    auto *process = new QProcess;
+    const auto limit = static_cast<rlim_t>(outputSize - 1);
+    process->setChildProcessModifier([limit] {
+        const rlimit fileSize{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &fileSize);
+        std::signal(SIGXFSZ, SIG_DFL);
+    });
+    process->start(QStringLiteral(ENGINE_CLI_FIXTURE), args);
+    QVERIFY(process->waitForFinished(120000));
+    QCOMPARE(process->exitStatus(), QProcess::CrashExit);
+    delete process;
+    if (previous) {
+        QVERIFY(readFile(output) == yesterday);
+    } else {
+        QVERIFY(!QFileInfo::exists(output));
+    }
+#else
+    QSKIP("file size limits are POSIX");
+#endif
 }
 
 QTEST_GUILESS_MAIN(CliTest)
