@@ -67,17 +67,6 @@ bool freeSpace(const NativeString &dir, std::uint64_t &bytes)
     return true;
 }
 
-bool makePrivateDirectory(const NativeString &base, NativeString &out, std::string &error)
-{
-    std::string pattern = base + "/qsfx-XXXXXX";
-    if (!::mkdtemp(pattern.data())) { // mode 0700
-        error = errnoText(errno);
-        return false;
-    }
-    out = pattern;
-    return true;
-}
-
 std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root)
 {
     auto sink = std::make_unique<sevenzip::PosixSink>(root, sevenzip::PosixSink::Access::OwnerOnly);
@@ -148,6 +137,9 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
         got = ::read(report[0], &childErrno, sizeof childErrno);
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
+    // The program runs (or failed to start): the sweep costs it no time.
+    if (got == 0)
+        sweepEarlierRuns(ctx);
 
     int status = 0;
     pid_t waited;
