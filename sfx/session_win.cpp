@@ -74,13 +74,19 @@ DWORD WINAPI sessionThread(void *)
     windowClass.lpfnWndProc = sessionWindowProc;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = L"QuillonSfxSession";
-    if (!RegisterClassW(&windowClass))
+    if (!RegisterClassW(&windowClass)) {
+        if (g_session.ctx->trace)
+            trace(*g_session.ctx, "no window for the end of the session: " + lastErrorText());
         return 0;
+    }
     // Top-level and hidden: message-only windows hear no session messages.
     const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, windowClass.lpszClassName, L"", WS_POPUP,
                                         0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
-    if (!window)
+    if (!window) {
+        if (g_session.ctx->trace)
+            trace(*g_session.ctx, "no window for the end of the session: " + lastErrorText());
         return 0;
+    }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);

@@ -117,7 +117,7 @@ private:
         }
         if (!S_ISDIR(dirInfo.st_mode) || dirInfo.st_uid != ::geteuid() ||
             text != runLockText(static_cast<std::uint64_t>(dirInfo.st_dev),
-                            static_cast<std::uint64_t>(dirInfo.st_ino)))
+                                static_cast<std::uint64_t>(dirInfo.st_ino)))
             return note(dir + " is not a folder of ours, left");
         if (runsFrom(dir))
             return note(dir + " is in use by a program, left");
@@ -174,14 +174,13 @@ bool makePrivateDirectory(Context &ctx, const NativeString &base, std::string &e
             return true;
         }
         struct stat dirInfo;
-        const std::string text =
-            ::lstat(dir.c_str(), &dirInfo) == 0
-                ? runLockText(static_cast<std::uint64_t>(dirInfo.st_dev),
-                              static_cast<std::uint64_t>(dirInfo.st_ino))
-                : std::string();
-        const bool locked = !text.empty() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                            ::write(fd, text.data(), text.size()) ==
-                                static_cast<ssize_t>(text.size());
+        const std::string text = ::lstat(dir.c_str(), &dirInfo) == 0
+                                     ? runLockText(static_cast<std::uint64_t>(dirInfo.st_dev),
+                                                   static_cast<std::uint64_t>(dirInfo.st_ino))
+                                     : std::string();
+        const bool locked =
+            !text.empty() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
         const std::string lockPath = dir + kRunLockSuffix;
         const bool linked = locked && ::link(inner.c_str(), lockPath.c_str()) == 0;
         const int linkError = errno;

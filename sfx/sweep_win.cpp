@@ -33,13 +33,15 @@ std::wstring withoutLongPrefix(const std::wstring &path)
 }
 
 // The lock text naming the directory open as `handle`; empty when unknown.
+// By its file number only: the lock lies on the directory's volume, and the
+// volume's serial number is not always known (it reads 0 on some systems
+// while their mount service is down).
 std::string directoryLockText(HANDLE handle)
 {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info))
         return std::string();
-    return runLockText(info.dwVolumeSerialNumber,
-                       (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
+    return runLockText(0, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
 }
 
 bool markForDeletion(HANDLE file)
@@ -146,11 +148,14 @@ private:
             return;
         }
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !isOurDirectory(dir, text))
-            return note(dir, "is not a folder of ours, left");
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return note(dir, "is not a folder, left");
+        if (!isOurDirectory(dir, text))
+            return note(dir, "is not the folder of its lock, or not ours, left");
         if (runsFrom(dir) || inUse(dir))
             return note(dir, "is in use, left");
-        if (!win::removeDirectoryTree(dir) && GetFileAttributesW(dir.c_str()) != INVALID_FILE_ATTRIBUTES)
+        if (!win::removeDirectoryTree(dir) &&
+            GetFileAttributesW(dir.c_str()) != INVALID_FILE_ATTRIBUTES)
             return note(dir, "could not be removed completely");
         note(dir, "removed");
         markForDeletion(lock);
@@ -169,16 +174,20 @@ private:
     // directory put in its place.
     bool isOurDirectory(const std::wstring &dir, const std::string &text) const
     {
-        HANDLE handle = CreateFileW(dir.c_str(), READ_CONTROL,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr);
+        HANDLE handle = CreateFileW(
+            dir.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+            nullptr);
         if (handle == INVALID_HANDLE_VALUE)
             return false;
-        const bool ours = text == directoryLockText(handle) && m_sids.owns(handle);
+        const std::string found = directoryLockText(handle);
+        const bool owned = m_sids.owns(handle);
         CloseHandle(handle);
-        return ours;
+        if (m_ctx.trace && (found != text || !owned))
+            trace(m_ctx, "sweep: lock names " + text.substr(0, text.size() - 1) + ", folder is " +
+                             found.substr(0, found.size() ? found.size() - 1 : 0) +
+                             (owned ? "" : ", owned by another"));
+        return text == found && owned;
     }
 
     // A process whose program lies below `dir` (a running image cannot be
@@ -255,8 +264,8 @@ private:
         const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT |
                             (directory ? DWORD{FILE_FLAG_BACKUP_SEMANTICS} : DWORD{0});
         HANDLE handle = CreateFileW(path.c_str(), DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, flags, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, flags, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             CloseHandle(handle);
             return false;
@@ -291,9 +300,9 @@ bool makePrivateDirectory(Context &ctx, const NativeString &base, std::string &e
         const std::wstring lockPath = path + utf8ToWide(kRunLockSuffix);
 
         // The lock first, so the directory is never seen without it.
-        HANDLE lock = CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                  FILE_SHARE_READ, security.attributes(), CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE lock =
+            CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                        security.attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (lock == INVALID_HANDLE_VALUE) {
             if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)
                 continue;
@@ -317,11 +326,9 @@ bool makePrivateDirectory(Context &ctx, const NativeString &base, std::string &e
             return true;
         // The lock names the directory just made.
         std::string text;
-        HANDLE dir = CreateFileW(path.c_str(), 0,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                 nullptr);
+        HANDLE dir = CreateFileW(
+            path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (dir != INVALID_HANDLE_VALUE) {
             text = directoryLockText(dir);
             CloseHandle(dir);
