@@ -119,15 +119,19 @@ bool makePrivateDirectory(Context &ctx, const NativeString &base, std::string &e
 // Lets go of the run's lock; removes its file only when `folderGone`, so that
 // a folder left behind is swept by a later start.
 void releaseRunLock(Context &ctx, bool folderGone);
-// Removes the private directories of earlier runs of this user whose run is
-// over and from which nothing runs any more, each with its lock. Leaves live
-// runs, folders in use and anything not ours alone; failures are traced only.
-void sweepEarlierRuns(const Context &ctx);
+// Starts removing, on a thread of its own at low priority, the private
+// directories of earlier runs of this user whose run is over and from which
+// nothing runs any more, each with its lock. Leaves live runs, folders in use
+// and anything not ours alone; failures are traced only.
+void startSweep(const Context &ctx);
+// Lets the sweep go on a short while, then stops it between two entries and
+// waits for it: what it did not reach, a later start sweeps.
+void finishSweep(const Context &ctx);
 // Writes the archive's entries below `root`.
 std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root);
 // Starts `relativeExe` below ctx.root with ctx.root as working directory,
-// sweeps earlier runs once it has started, waits for it and everything it
-// started, and gives its exit code.
+// sweeps earlier runs while it runs, waits for it and everything it started,
+// and gives its exit code.
 bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std::string &error);
 // Removes `root` and everything below it without following links; retries a
 // short while when files are still in use.

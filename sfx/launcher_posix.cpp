@@ -137,9 +137,9 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
         got = ::read(report[0], &childErrno, sizeof childErrno);
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
-    // The program runs (or failed to start): the sweep costs it no time.
+    // The program runs: the sweep costs it no time.
     if (got == 0)
-        sweepEarlierRuns(ctx);
+        startSweep(ctx);
 
     int status = 0;
     pid_t waited;
@@ -150,6 +150,7 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
     // Wait for whatever the program left running (reparented to us).
     while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
     }
+    finishSweep(ctx);
 
     if (got == static_cast<ssize_t>(sizeof childErrno)) {
         error = errnoText(childErrno);

@@ -300,7 +300,7 @@ win::PrivateSecurity::~PrivateSecurity()
         LocalFree(m_descriptor);
 }
 
-bool win::removeDirectoryTree(const std::wstring &dir)
+bool win::removeDirectoryTree(const std::wstring &dir, const volatile LONG *stop)
 {
     bool ok = true;
     WIN32_FIND_DATAW found;
@@ -311,6 +311,10 @@ bool win::removeDirectoryTree(const std::wstring &dir)
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..")
                 continue;
+            if (stop && *stop) {
+                ok = false;
+                break;
+            }
             const std::wstring path = dir + L"\\" + name;
             const DWORD attributes = found.dwFileAttributes;
             if (attributes & FILE_ATTRIBUTE_READONLY)
@@ -322,7 +326,7 @@ bool win::removeDirectoryTree(const std::wstring &dir)
                                          : DeleteFileW(path.c_str());
                 ok = removed && ok;
             } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ok = removeDirectoryTree(path) && ok;
+                ok = removeDirectoryTree(path, stop) && ok;
             } else {
                 ok = DeleteFileW(path.c_str()) && ok;
             }
@@ -479,11 +483,8 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
         const Handle thread(info.hThread);
         ResumeThread(thread.get());
     }
-    // The program runs: the sweep, at background priority, costs it no time.
-    const bool background = SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN);
-    sweepEarlierRuns(ctx);
-    if (background)
-        SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_END);
+    // The program runs: the sweep costs it no time.
+    startSweep(ctx);
 
     WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
@@ -506,6 +507,7 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
                 Sleep(200);
         }
     }
+    finishSweep(ctx);
     return true;
 }
 

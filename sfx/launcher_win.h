@@ -38,7 +38,8 @@ private:
 std::string lastErrorText(const std::wstring &subject = std::wstring());
 
 // Removes `dir` and everything below it; links are removed, never followed.
-bool removeDirectoryTree(const std::wstring &dir);
+// Stops early, with false, once `stop` is set.
+bool removeDirectoryTree(const std::wstring &dir, const volatile LONG *stop = nullptr);
 
 // The end of the session: a hidden window that hears of log-off and
 // shutdown, ends the program's processes and lets the run clean up before

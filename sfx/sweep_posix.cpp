@@ -7,15 +7,21 @@
 #include "launcher.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <pthread.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 
 namespace quillon::sfx {
 namespace {
@@ -63,8 +69,12 @@ bool isBelow(const std::string &path, const std::string &dir)
            (path.size() == dir.size() || path[dir.size()] == '/');
 }
 
+std::atomic<bool> g_stop{false};
+
 int removeEntry(const char *path, const struct stat *, int, struct FTW *)
 {
+    if (g_stop)
+        return 1;
     // FTW_PHYS reports links as links: remove() then deletes the link itself.
     return ::remove(path) == 0 || errno == ENOENT ? 0 : -1;
 }
@@ -72,7 +82,33 @@ int removeEntry(const char *path, const struct stat *, int, struct FTW *)
 class Sweep
 {
 public:
-    explicit Sweep(const Context &ctx) : m_ctx(ctx) {}
+    // What the sweep needs of the run, copied: the run goes on meanwhile.
+    explicit Sweep(const Context &ctx)
+    {
+        m_ctx.trace = ctx.trace;
+        m_ctx.traceFile = ctx.traceFile;
+        m_ctx.base = ctx.base;
+        m_ctx.lockPath = ctx.lockPath;
+    }
+
+    void run()
+    {
+        DIR *dir = ::opendir(m_ctx.base.c_str());
+        if (!dir)
+            return;
+        std::vector<std::string> folders;
+        while (const dirent *entry = ::readdir(dir)) {
+            std::string found = runFolderOfLock(entry->d_name);
+            if (!found.empty())
+                folders.push_back(std::move(found));
+        }
+        ::closedir(dir);
+        for (const auto &name : folders) {
+            if (g_stop)
+                return note("stopped: the run is over");
+            folder(name);
+        }
+    }
 
     void folder(const std::string &folderName)
     {
@@ -146,10 +182,29 @@ private:
             ::unlink(lockPath.c_str());
     }
 
-    const Context &m_ctx;
+    Context m_ctx;
     bool m_scanned = false;
     std::vector<std::string> m_paths;
 };
+
+// How long a sweep may go on once the program has ended.
+constexpr int kSweepGraceMs = 2000;
+Sweep *g_sweep = nullptr;
+pthread_t g_thread;
+std::atomic<bool> g_done{false};
+
+void *sweepThread(void *sweep)
+{
+#ifdef __linux__
+    // This thread only: lowest CPU priority, disk time only when idle.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+    constexpr int kIoprioWhoProcess = 1, kIoprioClassIdle = 3, kIoprioClassShift = 13;
+    ::syscall(SYS_ioprio_set, kIoprioWhoProcess, 0, kIoprioClassIdle << kIoprioClassShift);
+#endif
+    static_cast<Sweep *>(sweep)->run();
+    g_done = true;
+    return nullptr;
+}
 
 } // namespace
 
@@ -216,21 +271,27 @@ void releaseRunLock(Context &ctx, bool folderGone)
     ctx.lockPath.clear();
 }
 
-void sweepEarlierRuns(const Context &ctx)
+void startSweep(const Context &ctx)
 {
-    DIR *dir = ::opendir(ctx.base.c_str());
-    if (!dir)
-        return;
-    std::vector<std::string> folders;
-    while (const dirent *entry = ::readdir(dir)) {
-        std::string folder = runFolderOfLock(entry->d_name);
-        if (!folder.empty())
-            folders.push_back(std::move(folder));
+    g_sweep = new Sweep(ctx);
+    g_stop = false;
+    g_done = false;
+    if (::pthread_create(&g_thread, nullptr, sweepThread, g_sweep) != 0) {
+        delete g_sweep;
+        g_sweep = nullptr;
     }
-    ::closedir(dir);
-    Sweep sweep(ctx);
-    for (const auto &folder : folders)
-        sweep.folder(folder);
+}
+
+void finishSweep(const Context &)
+{
+    if (!g_sweep)
+        return;
+    for (int waited = 0; waited < kSweepGraceMs && !g_done; waited += 10)
+        ::usleep(10 * 1000);
+    g_stop = true;
+    ::pthread_join(g_thread, nullptr);
+    delete g_sweep;
+    g_sweep = nullptr;
 }
 
 } // namespace platform

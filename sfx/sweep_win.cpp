@@ -100,10 +100,45 @@ private:
     std::vector<std::uint8_t> m_user, m_owner;
 };
 
+volatile LONG g_stop = 0;
+
 class Sweep
 {
 public:
-    explicit Sweep(const Context &ctx) : m_ctx(ctx) {}
+    // What the sweep needs of the run, copied: the run goes on meanwhile.
+    explicit Sweep(const Context &ctx)
+    {
+        m_ctx.trace = ctx.trace;
+        m_ctx.traceFile = ctx.traceFile;
+        m_ctx.base = ctx.base;
+        m_ctx.lockPath = ctx.lockPath;
+    }
+
+    void run()
+    {
+        std::vector<std::wstring> folders;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileExW((m_ctx.base + L"\\qsfx-*").c_str(), FindExInfoBasic,
+                                         &found, FindExSearchNameMatch, nullptr, 0);
+        if (search == INVALID_HANDLE_VALUE)
+            return;
+        do {
+            if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+                continue;
+            const std::string name = runFolderOfLock(wideToUtf8(found.cFileName));
+            if (!name.empty())
+                folders.push_back(utf8ToWide(name));
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        for (const auto &name : folders) {
+            if (g_stop) {
+                if (m_ctx.trace)
+                    trace(m_ctx, "sweep: stopped, the run is over");
+                return;
+            }
+            folder(name);
+        }
+    }
 
     void folder(const std::wstring &folderName)
     {
@@ -154,7 +189,7 @@ private:
             return note(dir, "is not the folder of its lock, or not ours, left");
         if (runsFrom(dir) || inUse(dir))
             return note(dir, "is in use, left");
-        if (!win::removeDirectoryTree(dir) &&
+        if (!win::removeDirectoryTree(dir, &g_stop) &&
             GetFileAttributesW(dir.c_str()) != INVALID_FILE_ATTRIBUTES)
             return note(dir, "could not be removed completely");
         note(dir, "removed");
@@ -273,11 +308,24 @@ private:
         return GetLastError() == ERROR_SHARING_VIOLATION;
     }
 
-    const Context &m_ctx;
+    Context m_ctx;
     OwnSids m_sids;
     bool m_scanned = false;
     std::vector<std::wstring> m_images;
 };
+
+// How long a sweep may go on once the program has ended.
+constexpr DWORD kSweepGraceMs = 2000;
+Sweep *g_sweep = nullptr;
+HANDLE g_thread = nullptr;
+
+DWORD WINAPI sweepThread(void *sweep)
+{
+    // Low CPU and disk priority: the program comes first.
+    SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN);
+    static_cast<Sweep *>(sweep)->run();
+    return 0;
+}
 
 } // namespace
 
@@ -364,25 +412,32 @@ void releaseRunLock(Context &ctx, bool folderGone)
     win::sessionRunFinished();
 }
 
-void sweepEarlierRuns(const Context &ctx)
+void startSweep(const Context &ctx)
 {
-    std::vector<std::wstring> folders;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW((ctx.base + L"\\qsfx-*").c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
+    g_sweep = new Sweep(ctx);
+    g_stop = 0;
+    g_thread = CreateThread(nullptr, 256 * 1024, sweepThread, g_sweep,
+                            STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!g_thread) {
+        delete g_sweep;
+        g_sweep = nullptr;
+    }
+}
+
+void finishSweep(const Context &)
+{
+    if (!g_sweep)
         return;
-    do {
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-        const std::string folder = runFolderOfLock(wideToUtf8(found.cFileName));
-        if (!folder.empty())
-            folders.push_back(utf8ToWide(folder));
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    Sweep sweep(ctx);
-    for (const auto &folder : folders)
-        sweep.folder(folder);
+    // No grace while the session ends: the system gives the module seconds.
+    const DWORD grace = win::sessionEnding() ? 0 : kSweepGraceMs;
+    if (WaitForSingleObject(g_thread, grace) != WAIT_OBJECT_0) {
+        InterlockedExchange(&g_stop, 1);
+        WaitForSingleObject(g_thread, INFINITE);
+    }
+    CloseHandle(g_thread);
+    g_thread = nullptr;
+    delete g_sweep;
+    g_sweep = nullptr;
 }
 
 } // namespace platform
