@@ -1,5 +1,6 @@
 #include "worker.h"
 
+#include "atomicfile.h"
 #include "jobtext.h"
 #include "toolfiles.h"
 
@@ -72,24 +73,41 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
     // 4. Icon and version application.
     applyIconAndVersion(workCopyPath, mainExeName, icon);
 
-    // 5. Output file.
-    // Unbuffered: every write reports its own failure at the step it belongs to.
-    QFile output(outputPath);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        emit logMessage(QStringLiteral("错误：无法创建输出文件: %1（%2）")
-                            .arg(outputPath, output.errorString()));
-        emit finished(false);
-        return;
-    }
-    // Every failure from here on removes the partial output.
-    const auto failOutput = [this, &output](const QString &line) {
-        emit logMessage(line);
-        output.close();
-        output.remove();
+    // 5. Output file, written under a temporary name beside it and moved onto
+    // it only once complete: a job that fails or dies leaves an existing
+    // output as it was.
+    const auto cannotCreate = [this, &outputPath](const QString &reason) {
+        emit logMessage(QStringLiteral("错误：无法创建输出文件: %1（%2）").arg(outputPath, reason));
         emit finished(false);
     };
-    const auto failWrite = [&failOutput, &output]() {
-        failOutput(QStringLiteral("写入错误: %1").arg(output.errorString()));
+    // An existing output that cannot be written (a directory, a running
+    // program on Windows) cannot be replaced either: said before any work.
+    if (QFileInfo::exists(outputPath)) {
+        QFile existing(outputPath);
+        if (!existing.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            cannotCreate(existing.errorString());
+            return;
+        }
+    }
+    quillon::AtomicFile output(outputPath.toStdString()); // UTF-8
+    int systemError = 0;
+    if (output.open(systemError).failed()) {
+        cannotCreate(qt_error_string(systemError));
+        return;
+    }
+    // Every failure from here on removes the temporary file only.
+    const auto failOutput = [this, &output](const QString &line) {
+        emit logMessage(line);
+        output.discard();
+        emit finished(false);
+    };
+    const auto failWrite = [&failOutput, &systemError]() {
+        failOutput(QStringLiteral("写入错误: %1").arg(qt_error_string(systemError)));
+    };
+    const auto write = [&output, &systemError](const char *data, qint64 size) {
+        return output
+            .write(reinterpret_cast<const std::uint8_t *>(data), std::size_t(size), systemError)
+            .ok();
     };
 
     // 6. and 7. The module image.
@@ -100,7 +118,7 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
     }
     const QByteArray module = workCopy.readAll();
     workCopy.close();
-    if (output.write(module) != module.size()) {
+    if (!write(module.constData(), module.size())) {
         failWrite();
         return;
     }
@@ -108,7 +126,7 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
 
     // 8. The configuration block.
     const QByteArray config = quillon::buildSfxConfig(mainExeName).toUtf8();
-    if (output.write(config) != config.size()) {
+    if (!write(config.constData(), config.size())) {
         failWrite();
         return;
     }
@@ -134,25 +152,29 @@ void Worker::runAssembly(const QString &mainProgramPath, const QString &outputPa
         }
         // A short write (a full disk, a file size limit) loses data as surely
         // as a failed one.
-        const qint64 put = output.write(piece.constData(), got);
-        if (put != got) {
+        if (!write(piece.constData(), got)) {
             archive.close();
             failWrite();
             return;
         }
-        written += put;
+        written += got;
         if (archiveSize > 0) {
             emit progressChanged(int(50 + written * 45 / archiveSize));
         }
     }
     archive.close();
-    // Buffered data that cannot reach the disk is a write error too.
-    if (!output.flush()) {
+    // Data that cannot reach the disk is a write error too.
+    if (output.flush(systemError).failed()) {
         failWrite();
         return;
     }
-    output.close();
     emit logMessage(QStringLiteral("压缩包数据写入完成，共写入: %1 字节").arg(written));
+
+    // Complete and on the disk: moved onto the output path.
+    if (output.commit(systemError).failed()) {
+        cannotCreate(qt_error_string(systemError));
+        return;
+    }
 
     // 13. Clean-up.
     if (cleanupArchive) {

@@ -52,7 +52,13 @@ struct Context
 
     // Filled while running.
     sevenzip::Payload payload;
+    NativeString base; // the directory private directories are made in
     NativeString root; // the private extraction directory, empty until made
+    // The file beside `root` whose lock shows that the run is alive: held
+    // open (a descriptor, or a HANDLE on Windows) until `root` is removed;
+    // when the process dies the system lets go of it. -1 when there is none.
+    NativeString lockPath;
+    std::intptr_t lock = -1;
 };
 
 // The whole run. Returns the exit code for the process.
@@ -83,6 +89,20 @@ std::string findExecutable(const std::vector<sevenzip::Entry> &entries, const st
 // doubled or before punctuation. The text put in is not scanned again.
 std::wstring fillMessageInserts(const std::wstring &message, const std::wstring &first);
 
+// Names of a run's private directory ("qsfx-" and 6 to 40 letters, digits or
+// '-') and of its lock file beside it (that name and ".lock").
+constexpr const char *kRunLockSuffix = ".lock";
+// The text of a lock file: a marker and the identity of the directory made
+// for it (its device or volume and its file number), so that neither a
+// look-alike nor a link or a directory put in its place passes for ours.
+constexpr std::size_t kRunLockMaxSize = 128;
+std::string runLockText(std::uint64_t volume, std::uint64_t fileIndex);
+// True for the text of a lock of ours, whichever directory it names.
+bool isRunLockText(const std::string &text);
+bool isRunFolderName(const std::string &name);
+// The directory name a lock file name belongs to; empty when it is none of ours.
+std::string runFolderOfLock(const std::string &lockName);
+
 // --- platform layer (launcher_win.cpp / launcher_posix.cpp) ---
 namespace platform {
 
@@ -92,12 +112,26 @@ std::unique_ptr<Input> openInput(const NativeString &path);
 NativeString tempBase();
 // Free bytes for this user on the volume of `dir`; false when unknown.
 bool freeSpace(const NativeString &dir, std::uint64_t &bytes);
-// Makes a new, uniquely named, owner-only directory under `base`.
-bool makePrivateDirectory(const NativeString &base, NativeString &out, std::string &error);
+// Makes a new, uniquely named, owner-only directory under `base` (ctx.root)
+// and, before it, the lock beside it that shows the run is alive (ctx.lockPath,
+// ctx.lock; none where the system cannot make one).
+bool makePrivateDirectory(Context &ctx, const NativeString &base, std::string &error);
+// Lets go of the run's lock; removes its file only when `folderGone`, so that
+// a folder left behind is swept by a later start.
+void releaseRunLock(Context &ctx, bool folderGone);
+// Starts removing, on a thread of its own at low priority, the private
+// directories of earlier runs of this user whose run is over and from which
+// nothing runs any more, each with its lock. Leaves live runs, folders in use
+// and anything not ours alone; failures are traced only.
+void startSweep(const Context &ctx);
+// Lets the sweep go on a short while, then stops it between two entries and
+// waits for it: what it did not reach, a later start sweeps.
+void finishSweep(const Context &ctx);
 // Writes the archive's entries below `root`.
 std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root);
 // Starts `relativeExe` below ctx.root with ctx.root as working directory,
-// waits for it and everything it started, and gives its exit code.
+// sweeps earlier runs while it runs, waits for it and everything it started,
+// and gives its exit code.
 bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std::string &error);
 // Removes `root` and everything below it without following links; retries a
 // short while when files are still in use.

@@ -123,6 +123,49 @@ bool isSafeRelativePath(const std::string &path)
     return true;
 }
 
+std::string runLockText(std::uint64_t volume, std::uint64_t fileIndex)
+{
+    const auto hex = [](std::uint64_t value) {
+        static const char digits[] = "0123456789abcdef";
+        std::string text;
+        do {
+            text.insert(text.begin(), digits[value & 15]);
+            value >>= 4;
+        } while (value);
+        return text;
+    };
+    return "quillon-sfx run " + hex(volume) + "-" + hex(fileIndex) + "\n";
+}
+
+bool isRunLockText(const std::string &text)
+{
+    const std::string prefix = "quillon-sfx run ";
+    return text.size() <= kRunLockMaxSize && text.compare(0, prefix.size(), prefix) == 0 &&
+           text.back() == '\n';
+}
+
+bool isRunFolderName(const std::string &name)
+{
+    constexpr std::size_t prefix = 5; // "qsfx-"
+    if (name.compare(0, prefix, "qsfx-") != 0 || name.size() < prefix + 6 ||
+        name.size() > prefix + 40)
+        return false;
+    return std::all_of(name.begin() + prefix, name.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               c == '-';
+    });
+}
+
+std::string runFolderOfLock(const std::string &lockName)
+{
+    const std::string suffix = kRunLockSuffix;
+    if (lockName.size() <= suffix.size() ||
+        lockName.compare(lockName.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return {};
+    std::string folder = lockName.substr(0, lockName.size() - suffix.size());
+    return isRunFolderName(folder) ? folder : std::string();
+}
+
 std::string findExecutable(const std::vector<sevenzip::Entry> &entries, const std::string &name,
                            bool caseInsensitive)
 {
@@ -161,13 +204,25 @@ const std::string &display(const NativeString &path)
 }
 #endif
 
+// Removes the private directory and lets go of its lock; a directory that
+// cannot be removed keeps its lock file for a later start to sweep.
+void finishRun(Context &ctx)
+{
+    if (ctx.root.empty())
+        return;
+    const bool removed = platform::removeTree(ctx, ctx.root);
+    if (!removed)
+        QSFX_TRACE(ctx, "could not remove " + display(ctx.root) + " completely");
+    else
+        QSFX_TRACE(ctx, "removed " + display(ctx.root));
+    platform::releaseRunLock(ctx, removed);
+    ctx.root.clear();
+}
+
 int fail(Context &ctx, const std::string &title, const std::string &message)
 {
     QSFX_TRACE(ctx, "error: " + message);
-    if (!ctx.root.empty()) {
-        platform::removeTree(ctx, ctx.root);
-        ctx.root.clear();
-    }
+    finishRun(ctx);
     platform::showError(ctx, title, message);
     return kLauncherFailure;
 }
@@ -217,7 +272,8 @@ int run(Context &ctx)
         return fail(ctx, title,
                     "The program to start (\"" + config.executeFile + "\") is not in the package.");
 
-    const NativeString base = platform::tempBase();
+    ctx.base = platform::tempBase();
+    const NativeString &base = ctx.base;
     // Room for the content plus a cluster of slack per entry.
     const std::uint64_t entryCount = archive.entries().size();
     const std::uint64_t total = archive.totalUnpackSize();
@@ -235,7 +291,7 @@ int run(Context &ctx)
     }
 
     std::string reason;
-    if (!platform::makePrivateDirectory(base, ctx.root, reason))
+    if (!platform::makePrivateDirectory(ctx, base, reason))
         return fail(ctx, title,
                     "Cannot create a temporary folder in " + display(base) + ": " + reason + ".");
     QSFX_TRACE(ctx, "extracting into " + display(ctx.root));
@@ -253,11 +309,7 @@ int run(Context &ctx)
         return fail(ctx, title, "Cannot start " + config.executeFile + ": " + reason + ".");
     QSFX_TRACE(ctx, "program ended with exit code " + std::to_string(exitCode));
 
-    if (!platform::removeTree(ctx, ctx.root))
-        QSFX_TRACE(ctx, "could not remove " + display(ctx.root) + " completely");
-    else
-        QSFX_TRACE(ctx, "removed " + display(ctx.root));
-    ctx.root.clear();
+    finishRun(ctx);
     return exitCode;
 }
 

@@ -67,17 +67,6 @@ bool freeSpace(const NativeString &dir, std::uint64_t &bytes)
     return true;
 }
 
-bool makePrivateDirectory(const NativeString &base, NativeString &out, std::string &error)
-{
-    std::string pattern = base + "/qsfx-XXXXXX";
-    if (!::mkdtemp(pattern.data())) { // mode 0700
-        error = errnoText(errno);
-        return false;
-    }
-    out = pattern;
-    return true;
-}
-
 std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root)
 {
     // The root is the run's new private folder: nothing there to replace.
@@ -150,6 +139,9 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
         got = ::read(report[0], &childErrno, sizeof childErrno);
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
+    // The program runs: the sweep costs it no time.
+    if (got == 0)
+        startSweep(ctx);
 
     int status = 0;
     pid_t waited;
@@ -160,6 +152,7 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
     // Wait for whatever the program left running (reparented to us).
     while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
     }
+    finishSweep(ctx);
 
     if (got == static_cast<ssize_t>(sizeof childErrno)) {
         error = errnoText(childErrno);

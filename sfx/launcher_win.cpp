@@ -1,14 +1,6 @@
 // Windows platform layer of the self-extractor module.
 // Wide-character calls and "\\?\" long paths throughout.
-#ifndef UNICODE
-#define UNICODE
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include "launcher.h"
-
-#include <windows.h>
+#include "launcher_win.h"
 
 #include <sddl.h>
 
@@ -62,10 +54,16 @@ std::wstring systemErrorText(DWORD code, const std::wstring &subject)
     return fillMessageInserts(text, subject) + L" (" + utf8ToWide(std::to_string(code)) + L")";
 }
 
-std::string lastErrorText(const std::wstring &subject = std::wstring())
+} // namespace
+
+std::string win::lastErrorText(const std::wstring &subject)
 {
     return wideToUtf8(systemErrorText(GetLastError(), subject));
 }
+
+namespace {
+
+using win::lastErrorText;
 
 // "\\?\C:\x" / "\\?\UNC\server\share\x" from a full path.
 std::wstring longPath(const std::wstring &path)
@@ -272,49 +270,37 @@ private:
     std::vector<std::uint8_t> m_buffer;
 };
 
-// An owner-only DACL (the user and SYSTEM), inherited by everything below.
-class PrivateSecurity
+} // namespace
+
+win::PrivateSecurity::PrivateSecurity()
 {
-public:
-    PrivateSecurity()
-    {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-            return;
-        DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        std::vector<std::uint8_t> buffer(size);
-        wchar_t *sid = nullptr;
-        if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
-            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &sid)) {
-            const std::wstring sddl =
-                L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)";
-            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                 &m_descriptor, nullptr);
-            LocalFree(sid);
-        }
-        CloseHandle(token);
-        m_attributes.nLength = sizeof m_attributes;
-        m_attributes.lpSecurityDescriptor = m_descriptor;
-        m_attributes.bInheritHandle = FALSE;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<std::uint8_t> buffer(size);
+    wchar_t *sid = nullptr;
+    if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &sid)) {
+        const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)";
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                             &m_descriptor, nullptr);
+        LocalFree(sid);
     }
-    ~PrivateSecurity()
-    {
-        if (m_descriptor)
-            LocalFree(m_descriptor);
-    }
-    PrivateSecurity(const PrivateSecurity &) = delete;
-    PrivateSecurity &operator=(const PrivateSecurity &) = delete;
+    CloseHandle(token);
+    m_attributes.nLength = sizeof m_attributes;
+    m_attributes.lpSecurityDescriptor = m_descriptor;
+    m_attributes.bInheritHandle = FALSE;
+}
 
-    // nullptr (inherit the temporary folder's ACL) when no descriptor was made.
-    SECURITY_ATTRIBUTES *attributes() { return m_descriptor ? &m_attributes : nullptr; }
+win::PrivateSecurity::~PrivateSecurity()
+{
+    if (m_descriptor)
+        LocalFree(m_descriptor);
+}
 
-private:
-    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
-    SECURITY_ATTRIBUTES m_attributes = {};
-};
-
-bool removeDirectoryTree(const std::wstring &dir)
+bool win::removeDirectoryTree(const std::wstring &dir, const volatile LONG *stop)
 {
     bool ok = true;
     WIN32_FIND_DATAW found;
@@ -325,6 +311,10 @@ bool removeDirectoryTree(const std::wstring &dir)
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..")
                 continue;
+            if (stop && *stop) {
+                ok = false;
+                break;
+            }
             const std::wstring path = dir + L"\\" + name;
             const DWORD attributes = found.dwFileAttributes;
             if (attributes & FILE_ATTRIBUTE_READONLY)
@@ -336,7 +326,7 @@ bool removeDirectoryTree(const std::wstring &dir)
                                          : DeleteFileW(path.c_str());
                 ok = removed && ok;
             } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ok = removeDirectoryTree(path) && ok;
+                ok = removeDirectoryTree(path, stop) && ok;
             } else {
                 ok = DeleteFileW(path.c_str()) && ok;
             }
@@ -347,6 +337,11 @@ bool removeDirectoryTree(const std::wstring &dir)
         ok = false;
     return ok;
 }
+
+namespace {
+
+using win::PrivateSecurity;
+using win::removeDirectoryTree;
 
 void writeStderr(const std::string &text)
 {
@@ -389,33 +384,6 @@ bool freeSpace(const NativeString &dir, std::uint64_t &bytes)
         return false;
     bytes = available.QuadPart;
     return true;
-}
-
-bool makePrivateDirectory(const NativeString &base, NativeString &out, std::string &error)
-{
-    PrivateSecurity security;
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    std::uint64_t seed = static_cast<std::uint64_t>(counter.QuadPart) ^
-                         (std::uint64_t{GetCurrentProcessId()} << 32) ^ GetTickCount64();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        wchar_t name[40];
-        const unsigned long pid = GetCurrentProcessId();
-        const auto random = static_cast<unsigned long>(seed >> 33);
-        wsprintfW(name, L"qsfx-%lx-%08lx", pid, random);
-        const std::wstring path = base + L"\\" + name;
-        if (CreateDirectoryW(path.c_str(), security.attributes())) {
-            out = path;
-            return true;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = lastErrorText(path);
-            return false;
-        }
-    }
-    error = "no unused name found";
-    return false;
 }
 
 std::unique_ptr<sevenzip::Sink> makeSink(Context &ctx, const NativeString &root)
@@ -510,10 +478,13 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
     bool inJob = job && AssignProcessToJobObject(job.get(), process.get());
     if (!inJob && ctx.trace)
         trace(ctx, "not in a job (" + lastErrorText() + "): waiting for the program only");
+    win::sessionProgramStarted(inJob ? job.get() : nullptr, process.get());
     {
         const Handle thread(info.hThread);
         ResumeThread(thread.get());
     }
+    // The program runs: the sweep costs it no time.
+    startSweep(ctx);
 
     WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
@@ -536,6 +507,7 @@ bool runProgram(Context &ctx, const std::string &relativeExe, int &exitCode, std
                 Sleep(200);
         }
     }
+    finishSweep(ctx);
     return true;
 }
 
@@ -543,7 +515,9 @@ bool removeTree(const Context &ctx, const NativeString &root)
 {
     // Files may stay locked briefly after their process ended (scanners, the
     // loader); retry for a few seconds.
-    for (int attempt = 0; attempt < 30; ++attempt) {
+    // A session that ends leaves a few seconds: what remains is swept later.
+    const int attempts = win::sessionEnding() ? 5 : 30;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         if (removeDirectoryTree(root) ||
             GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES)
             return true;

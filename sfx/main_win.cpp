@@ -6,9 +6,7 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include "launcher.h"
-
-#include <windows.h>
+#include "launcher_win.h"
 
 #include <cstdlib>
 
@@ -77,5 +75,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     }
     ctx.ownPath = self;
     ctx.argumentTail = commandLineTail(GetCommandLineW());
+    win::watchSessionEnd(ctx);
     return run(ctx);
 }

@@ -15,7 +15,8 @@ set(QSFX_MANIFEST_FILE ${qsfx_dir}/module.manifest)
 configure_file(${qsfx_dir}/module.rc.in ${CMAKE_CURRENT_BINARY_DIR}/module.rc @ONLY)
 
 add_executable(quillon_sfx_module_exe WIN32
-    ${qsfx_dir}/launcher.h ${qsfx_dir}/launcher_common.cpp ${qsfx_dir}/launcher_win.cpp
+    ${qsfx_dir}/launcher.h ${qsfx_dir}/launcher_common.cpp ${qsfx_dir}/launcher_win.h
+    ${qsfx_dir}/launcher_win.cpp ${qsfx_dir}/sweep_win.cpp ${qsfx_dir}/session_win.cpp
     ${qsfx_dir}/main_win.cpp
     ${QUILLON_FORMATS_SOURCES} ${QUILLON_7Z_SOURCES} ${CMAKE_CURRENT_BINARY_DIR}/module.rc)
 set_target_properties(quillon_sfx_module_exe PROPERTIES

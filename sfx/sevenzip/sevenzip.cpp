@@ -686,9 +686,9 @@ struct Archive::State
 
 // The layouts we decode: one main coder (Copy, LZMA, LZMA2); a filter over a
 // main coder; BCJ2 on top, each of its four inputs packed as it is or read
-// through a main coder, or a filter over one. Checked before anything is
-// decoded: every stream bound or packed once, every coder reached once from
-// the top (no cycles), three coders deep at most.
+// through a main coder, or a filter over one; Copy coders between them.
+// Checked before anything is decoded: every stream bound or packed once,
+// every coder reached once from the top (no cycles), five coders deep at most.
 Error Archive::State::checkFolder(const Folder &f, const std::vector<std::uint64_t> &packSizes,
                                   std::uint64_t where)
 {
@@ -745,15 +745,31 @@ Error Archive::State::checkFolder(const Folder &f, const std::vector<std::uint64
         reached[c] = true;
         return first;
     };
+    // Copy coders hand their input on unchanged: a chain of them over a
+    // coder reads as that coder, as long as the decoder goes that deep (four
+    // coders below the top one). `depth` is that of coder `c`.
+    auto skipCopies = [&](std::size_t c, int &depth) {
+        while (c != SIZE_MAX && f.coders[c].method == kCopy && feeder(inStart[c]) != SIZE_MAX &&
+               depth < 4) {
+            if (!reach(c))
+                return SIZE_MAX;
+            c = feeder(inStart[c]);
+            ++depth;
+        }
+        return c;
+    };
     // True when in stream `in` is read through a main coder over a packed
-    // stream, or (with `filterOk`) through a filter over such a coder.
+    // stream, or (with `filterOk`) through a filter over such a coder, each
+    // perhaps through Copy coders.
     auto fedByMain = [&](std::uint32_t in, bool filterOk) {
-        std::size_t c = feeder(in);
+        int depth = 1;
+        std::size_t c = skipCopies(feeder(in), depth);
         FilterKind kind;
         if (c != SIZE_MAX && filterOk && filterKindOf(f.coders[c].method, kind)) {
-            if (!reach(c))
+            if (!reach(c) || depth == 4)
                 return false;
-            c = feeder(inStart[c]);
+            ++depth;
+            c = skipCopies(feeder(inStart[c]), depth);
         }
         return c != SIZE_MAX && reach(c) && isMainMethod(f.coders[c].method) &&
                feeder(inStart[c]) == SIZE_MAX;

@@ -7,8 +7,9 @@
 #   killed      write part of an archive, then die by a signal
 #   dir         leave a directory where the archive should be, exit 0
 #   fifo        leave a named pipe there; once the job has opened its output
-#               (out/app.exe beside the archive's folder), remove that output
-#               and feed the pipe a few bytes
+#               (a temporary file beside out/app.exe, out/ beside the
+#               archive's folder), remove that file and feed the pipe a few
+#               bytes
 archive="$3"
 mode=""
 for arg in "$@"; do
@@ -39,12 +40,13 @@ dir)
     exit 0
     ;;
 fifo)
-    output="$(dirname "$archive")/../out/app.exe"
+    out="$(dirname "$archive")/../out"
     mkfifo "$archive"
     # The job opens its output before it reads the archive, and cannot read
     # on before this opens the pipe.
-    timeout 60 sh -c 'while [ ! -e "$1" ]; do sleep 0.02; done; rm -f "$1"; printf late >"$2"' \
-        sh "$output" "$archive" >/dev/null 2>&1 &
+    timeout 60 sh -c 'while :; do for f in "$1"/app.exe.tmp*; do
+            [ -e "$f" ] && { rm -f "$f"; printf late >"$2"; exit 0; }; done; sleep 0.02; done' \
+        sh "$out" "$archive" >/dev/null 2>&1 &
     echo "Everything is Ok"
     exit 0
     ;;

@@ -12,6 +12,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 namespace {
 
 struct CliRun
@@ -67,6 +73,8 @@ private slots:
     void keptArchiveNeverReplacesAFile();
     void terminalBar();
     void failedJobExitsOne();
+    void killedJobKeepsPreviousOutput_data();
+    void killedJobKeepsPreviousOutput();
     void twoPackersAtOnce();
 
 private:
@@ -335,6 +343,63 @@ void CliTest::twoPackersAtOnce()
         QCOMPARE(listArchive(archive).value(QStringLiteral("big.bin")),
                  QFileInfo(folders[i] + QStringLiteral("/big.bin")).size());
     }
+}
+
+void CliTest::killedJobKeepsPreviousOutput_data()
+{
+    QTest::addColumn<bool>("previous");
+    QTest::newRow("no previous output") << false;
+    QTest::newRow("previous output") << true;
+}
+
+void CliTest::killedJobKeepsPreviousOutput()
+{
+#ifdef Q_OS_UNIX
+    // A file size limit one byte short of the output: the packer is killed
+    // (SIGXFSZ) while it writes the output's last piece.
+    QFETCH(bool, previous);
+    const QString name = QStringLiteral("killed-%1").arg(previous);
+    const QString folder = makeSource(name);
+    const QString outputDir = m_dir.filePath(name + QStringLiteral("/out"));
+    const QString output = outputDir + QStringLiteral("/app.exe");
+    const QStringList args{folder, QStringLiteral("app.exe"), outputDir};
+    // A temporary folder of its own: the killed packer leaves its work
+    // directory there.
+    const QString temp = m_dir.filePath(name + QStringLiteral("/tmp"));
+    QVERIFY(QDir().mkpath(temp));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temp);
+    const auto pack = [&args, &environment](rlim_t limit) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setChildProcessModifier([limit] {
+            const rlimit fileSize{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &fileSize);
+            std::signal(SIGXFSZ, SIG_DFL);
+        });
+        process.start(QStringLiteral(ENGINE_CLI_FIXTURE), args);
+        process.waitForFinished(120000);
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    };
+    // The helper copies made once, so the limited run writes the output only.
+    QCOMPARE(pack(RLIM_INFINITY), 0);
+    const qint64 outputSize = QFileInfo(output).size();
+    QVERIFY(outputSize > 1);
+    const QByteArray yesterday = "yesterday's good output";
+    if (previous) {
+        QVERIFY(writeFile(output, yesterday));
+    } else {
+        QVERIFY(QFile::remove(output));
+    }
+    QCOMPARE(pack(static_cast<rlim_t>(outputSize - 1)), -1);
+    if (previous) {
+        QVERIFY(readFile(output) == yesterday);
+    } else {
+        QVERIFY(!QFileInfo::exists(output));
+    }
+#else
+    QSKIP("file size limits are POSIX");
+#endif
 }
 
 QTEST_GUILESS_MAIN(CliTest)

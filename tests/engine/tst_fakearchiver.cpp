@@ -30,6 +30,8 @@ private slots:
     void archiverKilled();
     void failingSteps_data();
     void failingSteps();
+    void failedJobKeepsPreviousOutput_data();
+    void failedJobKeepsPreviousOutput();
 
 private:
     JobArgs argsFor(const QString &name, const QString &mode);
@@ -196,9 +198,10 @@ void FakeArchiverTest::failingSteps_data()
                                                 << "limit:module-1"
                                                 << "错误：无法创建 SFX 模板副本"
                                                 << "SFX模块写入成功";
-    QTest::newRow("7 module write fails")
+    const QString cannotCreate = QStringLiteral("错误：无法创建输出文件: ");
+    QTest::newRow("5 output is a link to a device")
         << "size:1000"
-        << "output on /dev/full" << writeError << "SFX模块写入成功";
+        << "output on /dev/full" << cannotCreate << "SFX模块写入成功";
     QTest::newRow("8 block write fails") << "size:1000"
                                          << "limit:module+10" << writeError << "配置写入成功";
     QTest::newRow("11 archive write cut short")
@@ -208,10 +211,9 @@ void FakeArchiverTest::failingSteps_data()
                                               << ""
                                               << "错误：无法读取压缩包文件"
                                               << "准备写入压缩包数据";
-    QTest::newRow("14 output gone at the end") << "fifo"
-                                               << ""
-                                               << "错误：创建单文件失败，输出文件不存在"
-                                               << "成功创建便携应用";
+    QTest::newRow("temporary output gone before the move")
+        << "fifo"
+        << "" << cannotCreate << "成功创建便携应用";
 }
 
 void FakeArchiverTest::failingSteps()
@@ -260,7 +262,8 @@ void FakeArchiverTest::failingSteps()
     QCOMPARE(run.events.last(), QStringLiteral("finished 0"));
     const QString failure = run.events.at(run.events.size() - 2);
     QVERIFY2(failure.startsWith(QStringLiteral("log ") + line), qPrintable(run.events.join('\n')));
-    if (line == QStringLiteral("写入错误: ")) {
+    if (line.endsWith(QStringLiteral(": "))) {
+        // The system's reason follows.
         QVERIFY(failure.size() > line.size() + 4);
     } else {
         QCOMPARE(failure, QStringLiteral("log ") + line);
@@ -269,10 +272,64 @@ void FakeArchiverTest::failingSteps()
                  run.log.cbegin(), run.log.cend(),
                  [&notReached](const QString &logged) { return logged.startsWith(notReached); }),
              qPrintable(run.log.join('\n')));
-    QVERIFY(!QFileInfo::exists(output) && !QFileInfo(output).isSymLink());
+    if (surroundings == QLatin1String("output on /dev/full")) {
+        // Neither the link nor the device it names is replaced.
+        QCOMPARE(QFileInfo(output).symLinkTarget(), QStringLiteral("/dev/full"));
+        QVERIFY(QFileInfo(QStringLiteral("/dev/full")).exists());
+    } else {
+        QVERIFY(!QFileInfo::exists(output) && !QFileInfo(output).isSymLink());
+    }
+    QCOMPARE(QDir(args.outputDir).entryList(QDir::Files | QDir::System | QDir::Hidden),
+             QFileInfo(output).isSymLink() ? QStringList{QStringLiteral("app.exe")}
+                                           : QStringList());
     QCOMPARE(QFileInfo::exists(args.archive),
              mode != QLatin1String("size:1000") ||
                  !surroundings.contains(QLatin1String("archiver")));
+#else
+    QSKIP("file size limits and named pipes are POSIX");
+#endif
+}
+
+void FakeArchiverTest::failedJobKeepsPreviousOutput_data()
+{
+    // The archiver mode and the file size limit beyond the module.
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<qint64>("limitBeyondModule");
+    QTest::newRow("block write fails") << "size:1000" << qint64(10);
+    QTest::newRow("archive write cut short") << "size:400000" << qint64(2000);
+    QTest::newRow("temporary output gone before the move") << "fifo" << qint64(-1);
+}
+
+void FakeArchiverTest::failedJobKeepsPreviousOutput()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, mode);
+    QFETCH(qint64, limitBeyondModule);
+    const JobArgs args = argsFor(QStringLiteral("previous-%1").arg(QTest::currentDataTag()), mode);
+    const QString output = args.outputDir + QStringLiteral("/app.exe");
+    JobArgs warmUp =
+        argsFor(QStringLiteral("warm-previous-%1").arg(QTest::currentDataTag()), "size:10");
+    QVERIFY(runJob(warmUp).succeeded());
+    // Yesterday's good output, larger than any limit here.
+    QByteArray previous;
+    for (int i = 0; i < 40000; ++i)
+        previous += QByteArray::number(i) + ' ';
+    QVERIFY(QDir().mkpath(args.outputDir));
+    QVERIFY(writeFile(output, previous));
+    const qint64 moduleSize = readFile(QStringLiteral(ENGINE_FAKE_MODULE)).size();
+
+    JobRun run;
+    {
+        const FileSizeLimit sizeLimit{limitBeyondModule < 0
+                                          ? RLIM_INFINITY
+                                          : static_cast<rlim_t>(moduleSize + limitBeyondModule)};
+        QVERIFY(sizeLimit.ok());
+        run = runJob(args);
+    }
+    QVERIFY2(run.failed(), qPrintable(run.log.join('\n')));
+    QVERIFY(readFile(output) == previous);
+    QCOMPARE(QDir(args.outputDir).entryList(QDir::Files | QDir::System | QDir::Hidden),
+             QStringList{QStringLiteral("app.exe")});
 #else
     QSKIP("file size limits and named pipes are POSIX");
 #endif

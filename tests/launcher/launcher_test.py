@@ -13,8 +13,10 @@ import concurrent.futures
 import glob
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import time
 import unittest
 
 ENV = os.environ
@@ -86,6 +88,48 @@ def fresh_dir(*parts):
     return path
 
 
+def remove_leftovers(paths):
+    for path in paths:
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path)
+        else:
+            os.remove(path)
+
+
+def wait_for_report(path, timeout=30):
+    """Waits until the program has written its report (it has started)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            with open(path, encoding="utf-8") as f:
+                if "data=" in f.read():
+                    return parse_report(path)
+        time.sleep(0.05)
+    raise AssertionError(f"the program did not start ({path})")
+
+
+def lock_text(path):
+    """The text of a run lock naming directory `path`, as the launcher writes it."""
+    info = os.lstat(path)
+    return f"quillon-sfx run {info.st_dev:x}-{info.st_ino:x}\n"
+
+
+def tree_snapshot(path):
+    """Every entry below `path` with its content, links as their targets."""
+    found = {}
+    for folder, dirs, files in os.walk(path):
+        for name in dirs + files:
+            full = os.path.join(folder, name)
+            if os.path.islink(full):
+                found[full] = "-> " + os.readlink(full)
+            elif os.path.isfile(full):
+                with open(full, "rb") as f:
+                    found[full] = f.read()
+            else:
+                found[full] = "dir"
+    return found
+
+
 def parse_report(path):
     report = {"arg": [], "child-data": []}
     with open(path, "rb") as f:
@@ -109,6 +153,8 @@ r="$QSFX_TEST_REPORT"
 for a in "$@"; do printf 'arg=%s\\n' "$(printf '%s' "$a" | od -An -tx1 | tr -d ' \\n')" >> "$r"; done
 if [ -n "$QSFX_TEST_LINK" ]; then ln -s "$QSFX_TEST_LINK" escape; ln -s "$QSFX_TEST_LINK/keep.txt" escape-file; fi
 if [ -n "$QSFX_TEST_CHILD" ]; then ( sleep 1.5; echo "child-data=$(cat data/input.txt)" >> "$r" ) & fi
+if [ -n "$QSFX_TEST_SLEEP" ]; then sleep "$QSFX_TEST_SLEEP"; fi
+if [ -n "$QSFX_TEST_CRASH" ]; then kill -SEGV $$; fi
 exit "${QSFX_TEST_EXIT:-0}"
 """
 
@@ -128,9 +174,41 @@ exit "${QSFX_TEST_EXIT:-0}"
         cls.archive = make_archive(app, os.path.join(cls.base, "app.7z"))
         cls.output = assemble(ENV["QSFX_HOST"], "run.sh", cls.archive,
                               os.path.join(cls.base, "run"))
+        # Another output: a second copy of the launcher, the same application.
+        cls.other = assemble(ENV["QSFX_HOST"], "run.sh", cls.archive,
+                             os.path.join(cls.base, "other"))
 
     def leftovers(self):
         return glob.glob(os.path.join(self.tmp, "qsfx-*"))
+
+    def start(self, output, extra_env, report):
+        env = dict(ENV)
+        env.pop("QUILLON_SFX_TRACE", None)
+        env["QSFX_TEST_REPORT"] = report
+        env.update(extra_env)
+        if os.path.exists(report):
+            os.remove(report)
+        return subprocess.Popen([output], env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+
+    def running_from(self, folder):
+        """True while a process has its program or working directory in `folder`."""
+        for proc in glob.glob("/proc/[0-9]*"):
+            for link in ("cwd", "exe"):
+                try:
+                    target = os.readlink(os.path.join(proc, link))
+                except OSError:
+                    continue
+                if target == folder or target.startswith(folder + "/"):
+                    return True
+        return False
+
+    def wait_until_nothing_runs_from(self, folder, timeout=30):
+        deadline = time.monotonic() + timeout
+        while self.running_from(folder):
+            self.assertLess(time.monotonic(), deadline, f"{folder} still in use")
+            time.sleep(0.05)
 
     def launch(self, output, args=(), extra_env=None, report=None):
         env = dict(ENV)
@@ -143,8 +221,7 @@ exit "${QSFX_TEST_EXIT:-0}"
         self.report = os.path.join(self.base, "report.txt")
         if os.path.exists(self.report):
             os.remove(self.report)
-        for left in self.leftovers():
-            shutil.rmtree(left)
+        remove_leftovers(self.leftovers())
 
     def test_program_sees_files_arguments_and_returns_its_exit_code(self):
         for code in (0, 42, 255):
@@ -189,6 +266,125 @@ exit "${QSFX_TEST_EXIT:-0}"
         for r in reports:
             self.assertEqual(parse_report(r)["child-data"], ["payload-data"])
         self.assertEqual(self.leftovers(), [])
+
+    def test_program_crash_leaves_nothing(self):
+        result = self.launch(self.output, extra_env={"QSFX_TEST_CRASH": "1"})
+        self.assertEqual(result.returncode, 128 + signal.SIGSEGV, result.stderr)
+        self.assertEqual(parse_report(self.report)["data"], "payload-data")
+        self.assertEqual(self.leftovers(), [])
+
+    def test_killed_runs_are_swept_by_the_next_start(self):
+        # The launcher killed while its program runs (the program then ends on
+        # its own), or the whole run at once as a power loss would: the next
+        # start of the same output or of another one removes what is left.
+        report = os.path.join(self.base, "killed.txt")
+        for how, next_output in (("launcher", "same"), ("launcher", "other"),
+                                 ("power loss", "same")):
+            with self.subTest(killed=how, next_start=next_output):
+                run = self.start(self.output, {"QSFX_TEST_SLEEP": "0.5"}, report)
+                folder = wait_for_report(report)["cwd"]
+                if how == "launcher":
+                    os.kill(run.pid, signal.SIGKILL)
+                else:
+                    os.killpg(run.pid, signal.SIGKILL)
+                run.wait(timeout=30)
+                self.assertTrue(os.path.isdir(folder))
+                self.assertTrue(os.path.isfile(folder + ".lock"))
+                self.wait_until_nothing_runs_from(folder)
+                result = self.launch(self.output if next_output == "same" else self.other)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.leftovers(), [])
+
+    def test_folder_of_an_orphaned_program_is_left_while_it_runs(self):
+        report = os.path.join(self.base, "orphan.txt")
+        run = self.start(self.output, {"QSFX_TEST_SLEEP": "3"}, report)
+        folder = wait_for_report(report)["cwd"]
+        os.kill(run.pid, signal.SIGKILL)
+        run.wait(timeout=30)
+        before = tree_snapshot(folder)
+        result = self.launch(self.other)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(tree_snapshot(folder), before, "the orphan's files untouched")
+        self.assertEqual(sorted(self.leftovers()), [folder, folder + ".lock"])
+        self.wait_until_nothing_runs_from(folder)
+        self.assertEqual(self.launch(self.other).returncode, 0)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_live_run_is_left_and_two_outputs_run_side_by_side(self):
+        report = os.path.join(self.base, "live.txt")
+        run = self.start(self.output, {"QSFX_TEST_SLEEP": "2"}, report)
+        folder = wait_for_report(report)["cwd"]
+        before = tree_snapshot(folder)
+        reports = [os.path.join(self.base, f"side{i}.txt") for i in range(2)]
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            runs = list(pool.map(
+                lambda pair: self.launch(pair[0], ["x"], {"QSFX_TEST_CHILD": "1"},
+                                         report=pair[1]),
+                zip((self.output, self.other), reports)))
+        self.assertEqual([r.returncode for r in runs], [0, 0])
+        for r in reports:
+            self.assertEqual(parse_report(r)["child-data"], ["payload-data"])
+        self.assertEqual(tree_snapshot(folder), before, "the live run's files untouched")
+        self.assertEqual(run.wait(timeout=30), 0)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_hangup_ends_the_program_and_cleans_up(self):
+        # The end of a session: the hangup reaches the launcher and its program.
+        report = os.path.join(self.base, "hangup.txt")
+        run = self.start(self.output, {"QSFX_TEST_SLEEP": "20"}, report)
+        wait_for_report(report)
+        os.killpg(run.pid, signal.SIGHUP)
+        self.assertEqual(run.wait(timeout=30), 128 + signal.SIGHUP)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_nothing_foreign_is_swept(self):
+        outside = fresh_dir("host", "foreign-target")
+        with open(os.path.join(outside, "keep.txt"), "w") as f:
+            f.write("must survive")
+        planted = {}
+
+        def plant(name, lock=None, owner=None):
+            folder = os.path.join(self.tmp, name)
+            os.makedirs(os.path.join(folder, "sub"))
+            with open(os.path.join(folder, "sub", "file.txt"), "w") as f:
+                f.write(name)
+            if lock is not None:
+                with open(folder + ".lock", "w") as f:
+                    f.write(lock if lock else lock_text(folder))
+            if owner is not None:
+                for path in (folder, folder + ".lock"):
+                    os.chown(path, owner, owner)
+            planted[name] = folder
+
+        # Another program's folder named like ours, without a lock or with one
+        # that is not ours.
+        plant("qsfx-lookal")
+        plant("qsfx-badlck", lock="some other program's lock\n")
+        # A lock of ours whose folder was replaced by another one (the old
+        # one kept elsewhere, so that its number is not reused).
+        plant("qsfx-swappd", lock="")
+        kept = os.path.join(fresh_dir("host", "swapped"), "old")
+        os.rename(planted["qsfx-swappd"], kept)
+        plant("qsfx-swappd")
+        # A link named like ours, with a lock naming the folder it points to.
+        link = os.path.join(self.tmp, "qsfx-linked")
+        os.symlink(outside, link)
+        with open(link + ".lock", "w") as f:
+            f.write(lock_text(outside))
+        # Another user's folder with a lock that names it.
+        if os.geteuid() == 0:
+            plant("qsfx-others", lock="", owner=65534)
+        before = {path: tree_snapshot(path) for path in planted.values()}
+        before_outside = tree_snapshot(outside)
+        entries = sorted(self.leftovers())
+
+        result = self.launch(self.output)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(self.leftovers()), entries)
+        for path, snapshot in before.items():
+            self.assertEqual(tree_snapshot(path), snapshot, path)
+        self.assertEqual(tree_snapshot(outside), before_outside)
+        self.assertEqual(os.readlink(link), outside)
 
     def test_trace_reports_each_step(self):
         result = self.launch(self.output, extra_env={"QUILLON_SFX_TRACE": "1"})
@@ -359,6 +555,33 @@ class WineBase(unittest.TestCase):
             os.remove(self.report)
         return run_wine([output, *args], env, 120)
 
+    def start_output(self, output, extra_env, report):
+        """Starts an output without waiting; its report goes to `report`."""
+        env = dict(self.env)
+        env["QSFX_TEST_REPORT"] = to_windows(report)
+        env.update(extra_env)
+        if os.path.exists(report):
+            os.remove(report)
+        return subprocess.Popen(["wine", output], env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def wait_until_nothing_runs_from(self, folder, timeout=60):
+        """Waits until no Wine process runs a program from `folder`."""
+        name = os.path.basename(folder).encode()
+        deadline = time.monotonic() + timeout
+        while True:
+            running = False
+            for cmdline in glob.glob("/proc/[0-9]*/cmdline"):
+                try:
+                    with open(cmdline, "rb") as f:
+                        running = running or name in f.read()
+                except OSError:
+                    pass
+            if not running:
+                return
+            self.assertLess(time.monotonic(), deadline, f"{folder} still in use")
+            time.sleep(0.1)
+
     def assert_ran(self, result, args, code):
         self.assertEqual(result.returncode, code, result.stderr.decode(errors="replace"))
         report = parse_report(self.report)
@@ -397,8 +620,7 @@ class WineTests(WineBase):
     def setUp(self):
         if not hasattr(WineTests, "temp"):
             WineTests.temp = self.wine_temp()
-        for left in self.leftovers():
-            shutil.rmtree(left)
+        remove_leftovers(self.leftovers())
 
     def test_program_sees_files_arguments_and_returns_its_exit_code(self):
         result = self.run_output(self.output, TRICKY_ARGUMENTS, {"QSFX_TEST_EXIT": "42"})
@@ -531,6 +753,102 @@ class WineTests(WineBase):
         self.assertTrue(report["cwd"].startswith(to_windows(temp) + "\\qsfx-"), report["cwd"])
         self.assertEqual(os.listdir(temp), [], "extraction folder removed")
 
+    def other_output(self):
+        other = os.path.join(self.base, "other-out.exe")
+        if not os.path.exists(other):
+            assemble(ENV["QSFX_MODULE"], "app.exe", self.archive, other)
+        return other
+
+    def test_crashed_program_leaves_nothing(self):
+        result = self.run_output(self.output, [], {"QSFX_TEST_CRASH": "1"})
+        self.assert_ran(result, [], 0xC0000005 & 0xFF)
+
+    def test_killed_module_run_is_swept_by_the_next_start(self):
+        report = os.path.join(self.base, "killed.txt")
+        for next_output in ("same", "other"):
+            with self.subTest(next_start=next_output):
+                run = self.start_output(self.output, {"QSFX_TEST_SLEEP": "500"}, report)
+                folder = to_unix(self.env, wait_for_report(report, 60)["cwd"])
+                os.kill(run.pid, signal.SIGKILL)
+                run.wait(timeout=60)
+                self.assertTrue(os.path.isdir(folder))
+                self.assertTrue(os.path.isfile(folder + ".lock"))
+                self.wait_until_nothing_runs_from(folder)
+                output = self.output if next_output == "same" else self.other_output()
+                self.assert_ran(self.run_output(output), [], 0)
+                self.assertFalse(os.path.exists(folder + ".lock"))
+
+    def test_folder_of_an_orphaned_program_is_left_while_it_runs(self):
+        report = os.path.join(self.base, "orphan.txt")
+        run = self.start_output(self.output, {"QSFX_TEST_SLEEP": "6000"}, report)
+        folder = to_unix(self.env, wait_for_report(report, 60)["cwd"])
+        os.kill(run.pid, signal.SIGKILL)
+        run.wait(timeout=60)
+        before = tree_snapshot(folder)
+        result = self.run_output(self.other_output())
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        self.assertEqual(tree_snapshot(folder), before, "the orphan's files untouched")
+        self.assertEqual(sorted(self.leftovers()), [folder, folder + ".lock"])
+        self.wait_until_nothing_runs_from(folder)
+        self.assert_ran(self.run_output(self.other_output()), [], 0)
+
+    def test_live_run_is_left_and_two_outputs_run_side_by_side(self):
+        report = os.path.join(self.base, "live.txt")
+        live = self.start_output(self.output, {"QSFX_TEST_SLEEP": "4000"}, report)
+        folder = to_unix(self.env, wait_for_report(report, 60)["cwd"])
+        before = tree_snapshot(folder)
+        reports = [os.path.join(self.base, f"side{i}.txt") for i in range(2)]
+        runs = [self.start_output(output, {"QSFX_TEST_CHILD": "1"}, r)
+                for output, r in zip((self.output, self.other_output()), reports)]
+        self.assertEqual([r.wait(timeout=120) for r in runs], [0, 0])
+        for r in reports:
+            self.assertEqual(parse_report(r)["child-data"], ["payload-data"])
+        self.assertEqual(tree_snapshot(folder), before, "the live run's files untouched")
+        self.assertEqual(live.wait(timeout=120), 0)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_nothing_foreign_is_swept(self):
+        outside = fresh_dir(type(self).__name__, "foreign-target")
+        with open(os.path.join(outside, "keep.txt"), "w") as f:
+            f.write("must survive")
+        planted = []
+
+        def plant(name, lock=None, owner=None):
+            folder = os.path.join(self.temp, name)
+            os.makedirs(os.path.join(folder, "sub"))
+            with open(os.path.join(folder, "sub", "file.txt"), "w") as f:
+                f.write(name)
+            if lock is not None:
+                with open(folder + ".lock", "w") as f:
+                    f.write(lock)
+            if owner is not None:
+                for path in (folder, folder + ".lock"):
+                    os.chown(path, owner, owner)
+            planted.append(folder)
+
+        # Named like ours: without a lock, with a lock that is not ours, with
+        # a lock of ours that names another folder, another user's.
+        plant("qsfx-1f-0badc0de")
+        plant("qsfx-2f-0badc0de", lock="some other program's lock\n")
+        plant("qsfx-3f-0badc0de", lock="quillon-sfx run 1-2\n")
+        if os.geteuid() == 0:
+            plant("qsfx-4f-0badc0de", lock="quillon-sfx run 1-2\n", owner=65534)
+        # A link named like ours, with a lock beside it.
+        link = os.path.join(self.temp, "qsfx-5f-0badc0de")
+        os.symlink(outside, link)
+        with open(link + ".lock", "w") as f:
+            f.write("quillon-sfx run 1-2\n")
+        before = {path: tree_snapshot(path) for path in planted + [outside]}
+        entries = sorted(self.leftovers())
+
+        result = self.run_output(self.output)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        self.assertEqual(sorted(self.leftovers()), entries)
+        for path, snapshot in before.items():
+            self.assertEqual(tree_snapshot(path), snapshot, path)
+        self.assertEqual(os.readlink(link), outside)
+        remove_leftovers(self.leftovers())
+
     def test_signed_output_still_runs(self):
         keys = fresh_dir(type(self).__name__, "signing")
         key, cert = os.path.join(keys, "key.pem"), os.path.join(keys, "cert.pem")
@@ -547,14 +865,80 @@ class WineTests(WineBase):
         self.assert_ran(result, ["signed run"], 3)
 
 
+class WineSessionTests(WineBase):
+    """The end of the session under Wine, on a display of its own."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display = None
+        if shutil.which("Xvfb"):
+            read, write = os.pipe()
+            cls.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write), "-screen", "0", "640x480x24", "-nolisten",
+                 "tcp"], pass_fds=(write,), stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write)
+            with os.fdopen(read) as f:
+                number = f.readline().strip()
+            if number:
+                cls.display = ":" + number
+        super().setUpClass()
+        if cls.display:
+            cls.env["DISPLAY"] = cls.display
+        app = os.path.join(cls.base, "app")
+        make_app(app)
+        cls.archive = make_archive(app, os.path.join(cls.base, "app.7z"))
+        cls.output = assemble(ENV["QSFX_MODULE"], "app.exe", cls.archive,
+                              os.path.join(cls.base, "app-out.exe"))
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        if getattr(cls, "xvfb", None):
+            cls.xvfb.terminate()
+            cls.xvfb.wait(timeout=60)
+
+    def setUp(self):
+        if not self.display:
+            self.skipTest("no Xvfb: Wine has no window to tell of the end of the session")
+        if not hasattr(WineSessionTests, "temp"):
+            WineSessionTests.temp = self.wine_temp()
+        remove_leftovers(self.leftovers())
+
+    def wineboot(self, switch):
+        subprocess.run(["wineboot", switch], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def test_end_of_session_ends_the_program_and_cleans_up(self):
+        report = os.path.join(self.base, "session.txt")
+        run = self.start_output(self.output, {"QSFX_TEST_SLEEP": "60000"}, report)
+        folder = to_unix(self.env, wait_for_report(report, 60)["cwd"])
+        started = time.monotonic()
+        self.wineboot("--end-session")
+        run.wait(timeout=60)
+        self.assertLess(time.monotonic() - started, 30, "the program was ended")
+        self.assertFalse(os.path.exists(folder))
+        self.assertEqual(self.leftovers(), [])
+
+    def test_session_killed_without_notice_is_swept_by_the_next_start(self):
+        # Every process ended at once, as a power loss would.
+        report = os.path.join(self.base, "kill.txt")
+        run = self.start_output(self.output, {"QSFX_TEST_SLEEP": "60000"}, report)
+        folder = to_unix(self.env, wait_for_report(report, 60)["cwd"])
+        self.wineboot("--kill")
+        run.wait(timeout=60)
+        self.assertTrue(os.path.isdir(folder))
+        self.wait_until_nothing_runs_from(folder)
+        self.assert_ran(self.run_output(self.output), [], 0)
+
+
 class CliTests(WineBase):
     """A real quillon-cli output: module with its icon and version replaced."""
 
     def setUp(self):
         if not hasattr(CliTests, "temp"):
             CliTests.temp = self.wine_temp()
-        for left in self.leftovers():
-            shutil.rmtree(left)
+        remove_leftovers(self.leftovers())
 
     def test_cli_output_runs(self):
         app = os.path.join(self.base, "My App")

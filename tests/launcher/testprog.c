@@ -4,7 +4,9 @@
  *   data=<first line of data/input.txt, relative to the working directory>
  *   zone=<the ZoneId line of its own Zone.Identifier stream, or <none>>
  *   arg=<hex of each argument's UTF-8>       (one line per argument)
- * and exits with the number in QSFX_TEST_EXIT (default 0).
+ * and exits with the number in QSFX_TEST_EXIT (default 0), after
+ * QSFX_TEST_SLEEP milliseconds when that is set; with QSFX_TEST_CRASH=1 it
+ * ends as a crashed program does (access violation), without clean-up.
  * With QSFX_TEST_CHILD=1 it starts a copy of itself with "--child" and exits at
  * once; the copy waits 1.5 s, then appends "child-data=<...>" (it can still
  * read its files) and exits. */
@@ -116,6 +118,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR cmd, int show)
             CloseHandle(pi.hProcess);
         }
     }
+    if (GetEnvironmentVariableW(L"QSFX_TEST_SLEEP", buffer, 1024))
+        Sleep((DWORD)_wtoi(buffer));
+    if (GetEnvironmentVariableW(L"QSFX_TEST_CRASH", buffer, 1024))
+        TerminateProcess(GetCurrentProcess(), 0xC0000005u);
     if (GetEnvironmentVariableW(L"QSFX_TEST_EXIT", buffer, 1024))
         return _wtoi(buffer);
     return 0;

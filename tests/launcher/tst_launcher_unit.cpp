@@ -154,6 +154,43 @@ void testFindExecutable()
     check(findExecutable(entries, "missing.exe", true).empty(), "absent");
 }
 
+void testRunLockNames()
+{
+    struct Case
+    {
+        const char *lockName;
+        const char *folder; // "" when it is none of ours
+    };
+    const Case cases[] = {
+        {"qsfx-118-10236f51.lock", "qsfx-118-10236f51"}, // the module's names
+        {"qsfx-Ab3xZ9.lock", "qsfx-Ab3xZ9"},             // the host launcher's
+        {"qsfx-118-10236f51", ""},                       // the folder itself
+        {"qsfx-118-10236f51.lock.lock", ""},
+        {"qsfx-abc.lock", ""},      // too short a name
+        {"qsfx-../x1.lock", ""},    // no separators
+        {"qsfx-a\\bcdef.lock", ""}, // nor on Windows
+        {"qsfx-abc def.lock", ""},
+        {"QSFX-abcdef.lock", ""},
+        {"xqsfx-abcdef.lock", ""},
+        {".lock", ""},
+        {"qsfx-0123456789012345678901234567890123456789.lock",
+         "qsfx-0123456789012345678901234567890123456789"},
+        {"qsfx-01234567890123456789012345678901234567890.lock", ""}, // too long
+    };
+    for (const auto &c : cases)
+        check(runFolderOfLock(c.lockName) == c.folder, std::string("lock name ") + c.lockName);
+
+    const std::string text = runLockText(0x803, 0x1f2e3d);
+    check(text == "quillon-sfx run 803-1f2e3d\n", "lock text: " + text);
+    check(runLockText(0, 0) == "quillon-sfx run 0-0\n", "lock text of zeros");
+    check(isRunLockText(text), "a lock text is ours");
+    check(!isRunLockText(text.substr(0, text.size() - 1)), "a cut lock text is not ours");
+    check(!isRunLockText("quillon-sfx run"), "the marker alone is not ours");
+    check(!isRunLockText("some other lock\n"), "another program's lock is not ours");
+    check(!isRunLockText(""), "an empty lock is not ours");
+    check(!isRunLockText("quillon-sfx run " + std::string(200, '1') + "\n"), "an overlong lock");
+}
+
 void testImageEndOfModule()
 {
     const std::vector<std::uint8_t> module = readFile(QSFX_MODULE_FILE);
@@ -236,6 +273,7 @@ int main(int, char **argv)
     testFillMessageInserts();
     testSafeRelativePath();
     testFindExecutable();
+    testRunLockNames();
     testImageEndOfModule();
     testImageEndOfElf(argv[0]);
     if (g_failures == 0)

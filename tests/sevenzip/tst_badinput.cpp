@@ -263,6 +263,14 @@ void TestBadInput::refused_data()
                               num(5) + num(3) + packedIn({1, 2, 3, 6}),
                           num(9) + num(1) + num(1) + num(1), 4),
             int(ErrorKind::Unsupported), "BCJ2 folder layout");
+        // Copy coders in a chain pass, but only as deep as the decoder goes.
+        row("BCJ2 main stream through five Copy coders",
+            folderArchive("abcd",
+                          num(6) + bcj2 + copy + copy + copy + copy + copy + num(0) + num(1) +
+                              num(4) + num(2) + num(5) + num(3) + num(6) + num(4) + num(7) +
+                              num(5) + packedIn({1, 2, 3, 8}),
+                          num(9) + num(1) + num(1) + num(1) + num(1) + num(1), 4),
+            int(ErrorKind::Unsupported), "BCJ2 folder layout");
         row("BCJ2 range coder stream fed by BCJ2's own output",
             folderArchive("abcd", num(2) + bcj2 + copy + num(3) + num(0) + packedIn({0, 1, 2, 4}),
                           num(9) + num(1), 4),

@@ -152,6 +152,10 @@ void TestRoundTrip::roundTrip_data()
     QTest::newRow("BCJ2 over Copy") << QStringList{"-m0=BCJ2", "-m1=Copy", "-m2=Copy", "-m3=Copy",
                                                    "-mb0:1",   "-mb0s1:2", "-mb0s2:3"}
                                     << QStringList{"BCJ2", "Copy"};
+    // 7zz's own chaining: the main stream through three Copy coders in turn.
+    QTest::newRow("BCJ2 over a chain of Copy coders")
+        << QStringList{"-m0=BCJ2", "-m1=Copy", "-m2=Copy", "-m3=Copy"}
+        << QStringList{"BCJ2", "Copy"};
     QTest::newRow("BCJ2 over LZMA, call and jump stored")
         << QStringList{"-m0=BCJ2", "-m1=LZMA:d=1m", "-mb0:1"} << QStringList{"BCJ2", "LZMA"};
     QTest::newRow("BCJ2 alone") << QStringList{"-m0=BCJ2"} << QStringList{"BCJ2"};

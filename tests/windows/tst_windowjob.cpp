@@ -2,6 +2,7 @@
 // (the Windows 7-Zip archiver, our module and resource editor) packs a small
 // folder with an icon; the output is then started with arguments and its
 // icon group and version resource are read back with the system's calls.
+// Packing again over an output that is running fails and keeps it.
 #include "guitest.h"
 #include "versioninfo.h"
 #include "worker.h"
@@ -45,6 +46,12 @@ QString versionString(const QString &exe, const QString &key)
     if (!VerQueryValueW(buffer.data(), query.c_str(), &value, &length) || !value)
         return QStringLiteral("<missing>");
     return QString::fromWCharArray(static_cast<const wchar_t *>(value)).left(int(length));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -151,6 +158,49 @@ private slots:
                  QString::fromLatin1(quillon::kVersionDescription));
         QCOMPARE(versionString(exe, QStringLiteral("FileVersion")),
                  QString::fromLatin1(quillon::kVersionText));
+    }
+
+    void runningOutputIsKept()
+    {
+        const QString output = tmp.filePath(QStringLiteral("running"));
+        QVERIFY(QDir().mkpath(output));
+        const auto pack = [&output, this](QStringList &lines) {
+            Worker worker;
+            QSignalSpy log(&worker, &Worker::logMessage);
+            QSignalSpy finished(&worker, &Worker::finished);
+            worker.createPortableApp(source, tmp.filePath(QStringLiteral("running.7z")), output,
+                                     QStringLiteral("app.exe"), QString(), QStringLiteral("1"),
+                                     QStringLiteral("LZMA"), QStringLiteral("64K"),
+                                     QStringLiteral("1"));
+            for (const QList<QVariant> &args : log)
+                lines << args.at(0).toString();
+            return finished.size() == 1 && finished.at(0).at(0).toBool();
+        };
+        QStringList lines;
+        QVERIFY2(pack(lines), lines.join(QLatin1Char('\n')).toUtf8().constData());
+        const QString exe = output + QStringLiteral("/app.exe");
+        const QByteArray before = readFile(exe);
+
+        // The output runs (its module waits for the program) while the job
+        // packs over it.
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUILLON_ECHO_FILE"),
+                   QDir::toNativeSeparators(tmp.filePath(QStringLiteral("running.txt"))));
+        env.insert(QStringLiteral("QUILLON_ECHO_WAIT"), QStringLiteral("8000"));
+        run.setProcessEnvironment(env);
+        run.start(exe, QStringList());
+        QVERIFY(run.waitForStarted(60000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(tmp.filePath(QStringLiteral("running.txt"))), 60000);
+        lines.clear();
+        const bool packed = pack(lines);
+        QVERIFY(run.waitForFinished(60000));
+        QCOMPARE(run.exitCode(), 7);
+        QVERIFY2(!packed, lines.join(QLatin1Char('\n')).toUtf8().constData());
+        QVERIFY2(lines.last().startsWith(QStringLiteral("错误：无法创建输出文件: %1（").arg(exe)),
+                 lines.join(QLatin1Char('\n')).toUtf8().constData());
+        QVERIFY(readFile(exe) == before);
+        QCOMPARE(QDir(output).entryList(QDir::Files), QStringList{QStringLiteral("app.exe")});
     }
 };
 
