@@ -26,3 +26,10 @@ if(QUILLON_SANITIZE AND NOT MSVC)
                         -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
 endif()
+# ThreadSanitizer build of the threaded reader and the host launcher:
+# -DQUILLON_TSAN=ON.
+option(QUILLON_TSAN "Build with ThreadSanitizer" OFF)
+if(QUILLON_TSAN AND NOT MSVC)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()

@@ -28,10 +28,13 @@ std::string errnoText(int code)
 
 volatile sig_atomic_t g_child = 0;
 
+// kill() may set errno: the interrupted code's errno is kept.
 void forwardSignal(int sig)
 {
+    const int saved = errno;
     if (g_child > 0)
         ::kill(static_cast<pid_t>(g_child), sig);
+    errno = saved;
 }
 
 int removeEntry(const char *path, const struct stat *, int, struct FTW *)

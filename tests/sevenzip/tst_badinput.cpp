@@ -363,8 +363,8 @@ void TestBadInput::refused()
     const std::uint64_t limit =
         (std::uint64_t(64) << 20) + 4 * std::max<std::uint64_t>(headerSize, archive.size());
     QProcess unpack;
-#ifndef __SANITIZE_ADDRESS__
-    // AddressSanitizer reserves terabytes of shadow address space: the limit
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // The sanitizers reserve terabytes of shadow address space: the limit
     // holds only for plain builds (the sanitizer checks the accesses instead).
     unpack.setChildProcessModifier([limit] {
         const rlimit rl{limit, limit};
