@@ -24,11 +24,11 @@ fi
 
 if [ ! -f "$entry" ] || ! grep -q "$suite-security" "$entry"; then
     if [ -f "$entry" ] || ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-        uri="$(grep -rhos '^URIs: *http[^ ]*/debian/\?$' /etc/apt/sources.list.d/ | head -n 1 | sed 's/^URIs: *//')"
-        [ -n "$uri" ] || uri="$(grep -hos '^deb http[^ ]*/debian/\? ' /etc/apt/sources.list | head -n 1 | awk '{print $2}')"
+        uri="$(grep -rhos '^URIs: *http[^ ]*/debian/\?$' /etc/apt/sources.list.d/ | head -n 1 | sed 's/^URIs: *//' || true)"
+        [ -n "$uri" ] || uri="$(grep -hos '^deb http[^ ]*/debian/\? ' /etc/apt/sources.list | head -n 1 | awk '{print $2}' || true)"
         [ -n "$uri" ] || uri=http://deb.debian.org/debian
-        security="$(grep -rhos '^URIs: *http[^ ]*/debian-security/\?$' /etc/apt/sources.list.d/ | head -n 1 | sed 's/^URIs: *//')"
-        [ -n "$security" ] || security="$(grep -hos '^deb http[^ ]*/debian-security/\? ' /etc/apt/sources.list | head -n 1 | awk '{print $2}')"
+        security="$(grep -rhos '^URIs: *http[^ ]*/debian-security/\?$' /etc/apt/sources.list.d/ | head -n 1 | sed 's/^URIs: *//' || true)"
+        [ -n "$security" ] || security="$(grep -hos '^deb http[^ ]*/debian-security/\? ' /etc/apt/sources.list | head -n 1 | awk '{print $2}' || true)"
         [ -n "$security" ] || security=http://deb.debian.org/debian-security
         log "adding deb-src for $uri $suite and $security $suite-security"
         printf 'Types: deb-src\nURIs: %s\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\nTypes: deb-src\nURIs: %s\nSuites: %s-security\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
