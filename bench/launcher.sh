@@ -78,26 +78,7 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; t
 
     # A large folder: start of the output to the main program's first moment.
     if [ "$size_mb" -gt 0 ]; then
-        cat > "$work/first.c" <<'C'
-#include <stdio.h>
-#include <stdlib.h>
-#include <windows.h>
-/* Writes the moment it starts (Unix seconds) to the file named in QSFX_BENCH_MARK. */
-int main(void)
-{
-    FILETIME now;
-    GetSystemTimePreciseAsFileTime(&now);
-    const unsigned long long t = ((unsigned long long)now.dwHighDateTime << 32) | now.dwLowDateTime;
-    const char *path = getenv("QSFX_BENCH_MARK");
-    FILE *f = path ? fopen(path, "w") : NULL;
-    if (!f)
-        return 1;
-    fprintf(f, "%.6f\n", (double)(t - 116444736000000000ULL) / 1e7);
-    fclose(f);
-    return 0;
-}
-C
-        x86_64-w64-mingw32-gcc -O2 -s -mwindows -o "$work/first.exe" "$work/first.c"
+        x86_64-w64-mingw32-gcc -O2 -s -mwindows -o "$work/first.exe" "$root/bench/first-moment.c"
         export QSFX_BENCH_MARK="$work/mark.txt"
         big_runs=$((runs < 5 ? runs : 5))
         # Seconds from now to the moment the program wrote.

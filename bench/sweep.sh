@@ -108,27 +108,8 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; t
     export WINEPREFIX="${WINEPREFIX:-$build/wine}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY
     [ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1 </dev/null; wineserver -w; }
-    cat > "$work/first.c" <<'C'
-#include <stdio.h>
-#include <stdlib.h>
-#include <windows.h>
-/* Writes the moment it starts (Unix seconds) to the file named in QSFX_BENCH_MARK. */
-int main(void)
-{
-    FILETIME now;
-    GetSystemTimePreciseAsFileTime(&now);
-    const unsigned long long t = ((unsigned long long)now.dwHighDateTime << 32) | now.dwLowDateTime;
-    const char *path = getenv("QSFX_BENCH_MARK");
-    FILE *f = path ? fopen(path, "w") : NULL;
-    if (!f)
-        return 1;
-    fprintf(f, "%.6f\n", (double)(t - 116444736000000000ULL) / 1e7);
-    fclose(f);
-    return 0;
-}
-C
     mkdir -p "$work/win-app"
-    x86_64-w64-mingw32-gcc -O2 -s -mwindows -o "$work/win-app/app.exe" "$work/first.c"
+    x86_64-w64-mingw32-gcc -O2 -s -mwindows -o "$work/win-app/app.exe" "$root/bench/first-moment.c"
     pack "$work/win-app" app.exe "$module" "$work/first-out.exe"
     wineserver -p 60 </dev/null >/dev/null 2>&1 & # keep one server for every run
     sleep 1

@@ -1,11 +1,5 @@
 // Entry point of the Windows self-extractor module: restricts the DLL search,
 // fills the context and runs it.
-#ifndef UNICODE
-#define UNICODE
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include "launcher_win.h"
 
 #include <cstdlib>
