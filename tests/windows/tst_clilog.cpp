@@ -60,8 +60,9 @@ private slots:
             }
         }
         QVERIFY2(!lines.join(QLatin1Char('\n')).contains(QLatin1Char('\r')), qPrintable(text));
-        QVERIFY2(std::none_of(lines.cbegin(), lines.cend(), quillon::TerminalLog::isArchiverProgress),
-                 qPrintable(text));
+        QVERIFY2(
+            std::none_of(lines.cbegin(), lines.cend(), quillon::TerminalLog::isArchiverProgress),
+            qPrintable(text));
         QVERIFY2(lines.contains(QStringLiteral("Everything is Ok")), qPrintable(text));
         QVERIFY2(lines.indexOf(QStringLiteral("7z进程已启动，开始压缩...")) >= 0, qPrintable(text));
     }
