@@ -124,13 +124,13 @@ private slots:
         const QString program = QStringLiteral("执行命令: ") + quillon::privateToolDirectory() +
                                 QStringLiteral("/7zr.exe ");
         QVERIFY2(command.startsWith(program), command.toUtf8().constData());
-        const QString arguments = command.mid(program.size());
-        QVERIFY2(arguments.contains(QDir::toNativeSeparators(source) + QStringLiteral("\\*")),
+        const QString switches = command.mid(program.size());
+        QVERIFY2(switches.contains(QDir::toNativeSeparators(source) + QStringLiteral("\\*")),
                  command.toUtf8().constData());
-        QVERIFY2(!arguments.contains(QLatin1Char('/')), command.toUtf8().constData());
+        QVERIFY2(!switches.contains(QLatin1Char('/')), command.toUtf8().constData());
         // Storing takes the Copy method, without a dictionary.
-        QCOMPARE(arguments.contains(QStringLiteral(" -mx=0 -m0=Copy -bsp1 -ssc")), stored);
-        QCOMPARE(arguments.contains(QStringLiteral(" -md=")), !stored);
+        QCOMPARE(switches.contains(QStringLiteral(" -mx=0 -m0=Copy -bsp1 -ssc")), stored);
+        QCOMPARE(switches.contains(QStringLiteral(" -md=")), !stored);
         const QString exe = output + QStringLiteral("/app.exe");
         QVERIFY2(lines.contains(QStringLiteral("输出文件: ") + QDir::toNativeSeparators(exe)),
                  log.toUtf8().constData());
