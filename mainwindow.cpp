@@ -13,6 +13,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -20,6 +22,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QSettings>
@@ -28,6 +31,7 @@
 #include <QTextDocument>
 #include <QThread>
 #include <QTranslator>
+#include <QUrl>
 
 namespace {
 
@@ -114,6 +118,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
 
+    connect(ui->folderLineEdit, &QLineEdit::editingFinished, this,
+            &MainWindow::onFolderEditingFinished);
+    // A folder or icon dropped anywhere on the window, the path fields
+    // included (they would take the dropped path as text).
+    setAcceptDrops(true);
+    for (QLineEdit *edit : {ui->folderLineEdit, ui->outputLineEdit, ui->iconLineEdit}) {
+        edit->installEventFilter(this);
+    }
+
     connect(ui->minButton, &QPushButton::clicked, this, &MainWindow::onMinimizeButtonClicked);
     connect(ui->closeButton, &QPushButton::clicked, this, &MainWindow::onCloseButtonClicked);
 
@@ -126,6 +139,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
+    // Closing moves the focus off the fields: nothing of the form may answer
+    // once it is gone.
+    disconnect(ui->folderLineEdit, nullptr, this, nullptr);
+    for (QLineEdit *edit : {ui->folderLineEdit, ui->outputLineEdit, ui->iconLineEdit}) {
+        edit->removeEventFilter(this);
+    }
     workerThread->quit();
     workerThread->wait();
     delete worker;
@@ -200,6 +219,98 @@ void MainWindow::changeEvent(QEvent *event)
         updateMenuLanguage();
     }
     QMainWindow::changeEvent(event);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!overOutputField(event->position()) && takesDrop(event->mimeData(), false)) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!overOutputField(event->position()) && takesDrop(event->mimeData(), false)) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    if (!overOutputField(event->position()) && takesDrop(event->mimeData(), true)) {
+        event->acceptProposedAction();
+    }
+}
+
+bool MainWindow::overOutputField(const QPointF &position) const
+{
+    // A folder dropped there would be taken for the output directory.
+    const QWidget *under = childAt(position.toPoint());
+    return under && (under == ui->outputLineEdit || ui->outputLineEdit->isAncestorOf(under));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+        // Files are the window's: a path field never takes a file's URL as
+        // text. Other drags (plain text) go to the field.
+        auto *drop = static_cast<QDropEvent *>(event);
+        if (!drop->mimeData()->hasUrls()) {
+            break;
+        }
+        if (watched != ui->outputLineEdit &&
+            takesDrop(drop->mimeData(), event->type() == QEvent::Drop)) {
+            drop->acceptProposedAction();
+        } else {
+            drop->ignore();
+        }
+        return true;
+    }
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::takesDrop(const QMimeData *data, bool drop)
+{
+    // The browse buttons are off while a job runs; so are drops.
+    if (isProcessing || !data || !data->hasUrls() || data->urls().size() != 1) {
+        return false;
+    }
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile()) {
+        return false;
+    }
+    const QString path = QDir::cleanPath(url.toLocalFile());
+    const QFileInfo info(path);
+    const bool settingsPage = ui->stackedWidget->currentWidget() == ui->advancedPage;
+    const bool folder = info.isDir();
+    const bool icon = settingsPage && info.isFile() &&
+                      info.suffix().compare(QLatin1String("ico"), Qt::CaseInsensitive) == 0;
+    if (drop && (folder || icon)) {
+        // After the drop has returned to the source (a refused icon shows a
+        // box, which must not hold up the file manager's drag).
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, folder] {
+                if (isProcessing) {
+                    return;
+                }
+                if (folder) {
+                    useSourceFolder(path);
+                } else {
+                    useIconFile(path);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+    return folder || icon;
 }
 
 void MainWindow::onMinimizeButtonClicked()
@@ -314,6 +425,19 @@ void MainWindow::on_selectFolderButton_clicked()
     if (folder.isEmpty()) {
         return;
     }
+    useSourceFolder(folder);
+}
+
+void MainWindow::onFolderEditingFinished()
+{
+    const QString folder = QDir::fromNativeSeparators(ui->folderLineEdit->text());
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        useSourceFolder(folder);
+    }
+}
+
+void MainWindow::useSourceFolder(const QString &folder)
+{
     ui->folderLineEdit->setText(folder);
     {
         QSettings settings = openSettings();
@@ -352,6 +476,10 @@ void MainWindow::on_mainExeButton_clicked()
     }
 
     const QString name = QFileInfo(chosen).fileName();
+    if (!quillon::isValidMainProgramName(name)) {
+        // The list holds no name the job would refuse.
+        return;
+    }
     if (ui->mainExeComboBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
         ui->mainExeComboBox->addItem(name);
     }
@@ -387,6 +515,11 @@ void MainWindow::on_iconButton_clicked()
     if (path.isEmpty()) {
         return;
     }
+    useIconFile(path);
+}
+
+void MainWindow::useIconFile(const QString &path)
+{
     QImageReader reader(path);
     reader.setAutoTransform(true);
     if (reader.read().isNull()) {
@@ -615,7 +748,7 @@ void MainWindow::loadSettings()
         }
     } else {
         const QString lastExe = Settings::lastExe.read(settings).toString();
-        if (!lastExe.isEmpty()) {
+        if (quillon::isValidMainProgramName(lastExe)) {
             ui->mainExeComboBox->addItem(lastExe);
             ui->mainExeComboBox->setCurrentIndex(ui->mainExeComboBox->count() - 1);
         }

@@ -11,6 +11,7 @@ namespace Ui {
 class MainWindow;
 }
 class QButtonGroup;
+class QMimeData;
 class QSettings;
 class QThread;
 class QTranslator;
@@ -33,6 +34,10 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void on_selectFolderButton_clicked();
@@ -46,6 +51,8 @@ private slots:
     void onMinimizeButtonClicked();
     void onCloseButtonClicked();
     void onTabButtonClicked(int index);
+
+    void onFolderEditingFinished();
 
     void onWorkerProgress(int value);
     void onWorkerLog(const QString &message);
@@ -62,6 +69,13 @@ private:
     bool validateInputs();
     void setProcessing(bool processing);
     void populateMainExeList(const QString &folderPath);
+    // What choosing a source folder or an icon file does after its dialog.
+    void useSourceFolder(const QString &folder);
+    void useIconFile(const QString &path);
+    // A drop the window takes: one local folder (anywhere), or one .ico file
+    // on the settings page. Returns whether it is one; `drop` also uses it.
+    bool takesDrop(const QMimeData *data, bool drop);
+    bool overOutputField(const QPointF &position) const;
     QString compressionLevelString() const;
     QString compressionMethodString() const;
     QString dictionarySizeString() const;

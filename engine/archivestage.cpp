@@ -37,13 +37,13 @@ bool Worker::runArchiveStage(const QString &folderPath, const QString &archivePa
     const QStringList args =
         quillon::archiverArguments(archivePath, folderPath, compressionLevel, compressionMethod,
                                    dictionarySize, quillon::nativePathStyle());
-    emit logMessage(QStringLiteral("执行命令: %1 %2")
-                        .arg(QDir::toNativeSeparators(archiverPath), args.join(QLatin1Char(' '))));
+    // The copy's path as built (forward slashes); only the arguments are native.
+    emit logMessage(
+        QStringLiteral("执行命令: %1 %2").arg(archiverPath, args.join(QLatin1Char(' '))));
 
     process.start(archiverPath, args, QIODevice::ReadWrite);
     if (!process.waitForStarted(5000)) {
-        emit logMessage(QStringLiteral("错误：无法启动7zr.exe，路径: %1")
-                            .arg(QDir::toNativeSeparators(archiverPath)));
+        emit logMessage(QStringLiteral("错误：无法启动7zr.exe，路径: %1").arg(archiverPath));
         emit logMessage(QStringLiteral("错误详情: %1").arg(process.errorString()));
         emit finished(false);
         return false;

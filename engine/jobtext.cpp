@@ -39,8 +39,12 @@ QStringList archiverArguments(const QString &archivePath, const QString &folderP
     QStringList args;
     args << QStringLiteral("a") << QStringLiteral("-t7z") << toStyle(archivePath, style)
          << archiverSourceSpec(folderPath, style) << QStringLiteral("-r")
-         << QStringLiteral("-mx=") + compressionLevel << QStringLiteral("-m0=") + compressionMethod;
-    if (!dictionarySize.isEmpty()) {
+         << QStringLiteral("-mx=") + compressionLevel;
+    // With -m0 the method wins over -mx: storing needs the Copy method, which
+    // takes no dictionary (the archiver refuses one).
+    const bool store = compressionLevel == QLatin1String("0");
+    args << QStringLiteral("-m0=") + (store ? QStringLiteral("Copy") : compressionMethod);
+    if (!store && !dictionarySize.isEmpty()) {
         args << QStringLiteral("-md=") + dictionarySize;
     }
     args << QStringLiteral("-bsp1") << QStringLiteral("-ssc");

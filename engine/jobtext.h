@@ -27,7 +27,8 @@ PathStyle nativePathStyle();
 QString archiverSourceSpec(const QString &folderPath, PathStyle style);
 
 // The archiver's arguments for one job, in the order the archiver is given
-// them. An empty `dictionarySize` leaves "-md=" out.
+// them. An empty `dictionarySize` leaves "-md=" out. Level "0" stores: the
+// method becomes "Copy" and "-md=" is left out.
 QStringList archiverArguments(const QString &archivePath, const QString &folderPath,
                               const QString &compressionLevel, const QString &compressionMethod,
                               const QString &dictionarySize, PathStyle style);

@@ -27,6 +27,12 @@ TerminalLog::Update TerminalLog::add(const QString &message)
         (message.front() == QLatin1Char('\b') || message.front() == QLatin1Char('\r'));
     if (continues) {
         update.replaced = 1;
+    } else if (m_progress) {
+        // Taken as if erased: the message starts on the progress line's place.
+        update.replaced = 1;
+        m_line.clear();
+        m_column = 0;
+        m_redrawn = false;
     } else {
         m_line.clear();
         m_column = 0;
@@ -60,7 +66,26 @@ TerminalLog::Update TerminalLog::add(const QString &message)
         }
     }
     update.lines << shown(m_line, m_redrawn);
+    m_progress = isArchiverProgress(update.lines.last());
     return update;
+}
+
+bool TerminalLog::isArchiverProgress(const QString &line)
+{
+    qsizetype i = 0;
+    while (i < line.size() && line.at(i) == QLatin1Char(' ')) {
+        ++i;
+    }
+    const qsizetype digits = i;
+    while (i < line.size() && line.at(i) >= QLatin1Char('0') && line.at(i) <= QLatin1Char('9')) {
+        ++i;
+    }
+    if (i == digits || i == line.size() ||
+        (line.at(i) != QLatin1Char('%') && line.at(i) != QLatin1Char('M'))) {
+        return false;
+    }
+    ++i;
+    return i == line.size() || line.at(i) == QLatin1Char(' ');
 }
 
 void TerminalLog::clear()
@@ -69,6 +94,7 @@ void TerminalLog::clear()
     m_column = 0;
     m_redrawn = false;
     m_started = false;
+    m_progress = false;
 }
 
 } // namespace quillon

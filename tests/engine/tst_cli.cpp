@@ -69,6 +69,7 @@ private slots:
     void badArguments();
     void packs();
     void keepsArchive();
+    void storeLevelStores();
     void sameFolderSameBytes();
     void keptArchiveNeverReplacesAFile();
     void terminalBar();
@@ -223,6 +224,50 @@ void CliTest::keepsArchive()
     QVERIFY(output.endsWith(quillon::buildSfxConfig(QStringLiteral("app.exe")).toUtf8() +
                             readFile(archive)));
     QVERIFY(workDirsLeft().isEmpty());
+}
+
+void CliTest::storeLevelStores()
+{
+    // Level 0 stores the files as they are: the Copy method, no dictionary,
+    // the output about as large as the folder and the module together.
+    const QString folder = makeSource(QStringLiteral("store"));
+    QVERIFY(writeFile(folder + QStringLiteral("/lib/zeros.bin"), QByteArray(1 << 20, '\0')));
+    const QString outputDir = m_dir.filePath(QStringLiteral("store/out"));
+    const CliRun run =
+        runCli({folder, QStringLiteral("app.exe"), outputDir, QStringLiteral("--level"),
+                QStringLiteral("0"), QStringLiteral("--method"), QStringLiteral("LZMA2"),
+                QStringLiteral("--keep-archive")});
+    QCOMPARE(run.exitCode, 0);
+    const QString command =
+        run.out.split(QLatin1Char('\n')).filter(QStringLiteral("执行命令: ")).value(0);
+    QVERIFY2(command.contains(QStringLiteral(" -mx=0 -m0=Copy -bsp1 -ssc")), qPrintable(command));
+    QVERIFY2(!command.contains(QStringLiteral("-md=")), qPrintable(command));
+
+    const QString archive = outputDir + QStringLiteral("/app.7z");
+    QProcess list;
+    list.start(QStringLiteral(ENGINE_TEST_ARCHIVER),
+               {QStringLiteral("l"), QStringLiteral("-slt"), archive});
+    QVERIFY(list.waitForFinished(60000));
+    QCOMPARE(list.exitCode(), 0);
+    const QStringList methods =
+        QString::fromUtf8(list.readAllStandardOutput())
+            .split(QLatin1Char('\n'))
+            .filter(QRegularExpression(QStringLiteral("^Method = \\S"))); // folders: none
+    QVERIFY(!methods.isEmpty());
+    QCOMPARE(methods.filter(QRegularExpression(QStringLiteral("^Method = Copy\\s*$"))), methods);
+
+    qint64 files = 0;
+    for (const QString &name : {QStringLiteral("app.exe"), QStringLiteral("lib/data.txt"),
+                                QStringLiteral("lib/zeros.bin")}) {
+        files += QFileInfo(folder + QLatin1Char('/') + name).size();
+    }
+    const qint64 module = QFileInfo(QStringLiteral(ENGINE_FAKE_MODULE)).size();
+    const qint64 output = QFileInfo(outputDir + QStringLiteral("/app.exe")).size();
+    QVERIFY2(
+        output > files + module && output < files + module + 64 * 1024,
+        qPrintable(
+            QStringLiteral("output %1, files %2, module %3").arg(output).arg(files).arg(module)));
+    QVERIFY(readFile(outputDir + QStringLiteral("/app.exe")).endsWith(readFile(archive)));
 }
 
 void CliTest::sameFolderSameBytes()

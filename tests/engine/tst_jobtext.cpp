@@ -157,8 +157,42 @@ void JobTextTest::terminalLog_data()
     QTest::newRow("carriage return inside a message")
         << QStringList{"10% done\r20%"} << QStringList{"20% done"};
     QTest::newRow("job line after a redraw starts its own line")
+        << QStringList{"abc\b\bXY", "压缩包创建成功，大小: 1 字节"}
+        << QStringList{"aXY", "压缩包创建成功，大小: 1 字节"};
+    QTest::newRow("job line takes a progress line's place")
         << QStringList{"  0%", "压缩包创建成功，大小: 1 字节"}
-        << QStringList{"  0%", "压缩包创建成功，大小: 1 字节"};
+        << QStringList{"压缩包创建成功，大小: 1 字节"};
+    // Windows' 7-Zip erases with "\r", blanks, "\r": at a chunk's edge the
+    // trim takes that away, so each redraw arrives as a message of its own.
+    QTest::newRow("windows redraws cut at the erasing")
+        << QStringList{"7z进程已启动，开始压缩...",
+                       "Add new data to archive: 4 files, 96 bytes (1 KiB)\r\n\r\n  0%",
+                       "26% + ___.bin",
+                       "68% + ___.bin",
+                       "99% 4 + app.exe",
+                       "Files read from disk: 4\r\nArchive size: 512 bytes (1 KiB)\r\n"
+                       "Everything is Ok"}
+        << QStringList{"7z进程已启动，开始压缩...",
+                       "Add new data to archive: 4 files, 96 bytes (1 KiB)",
+                       "",
+                       "Files read from disk: 4",
+                       "Archive size: 512 bytes (1 KiB)",
+                       "Everything is Ok"};
+    QTest::newRow("windows redraws inside one chunk")
+        << QStringList{"  0%\r    \r 26% + ___.bin\r             \r 99% 4 + app.exe"}
+        << QStringList{" 99% 4 + app.exe"};
+    QTest::newRow("windows erasing kept at the end of a chunk")
+        << QStringList{"  7% + a.bin\r            \r\r\nFiles read from disk: 1",
+                       "Everything is Ok"}
+        << QStringList{"", "Files read from disk: 1", "Everything is Ok"};
+    QTest::newRow("windows scan line cut at the erasing")
+        << QStringList{"Scanning the drive:\r\n  0M Scan", "1 folder, 3 files, 7 bytes (1 KiB)",
+                       "Creating archive: C:\\t\\temp.7z"}
+        << QStringList{"Scanning the drive:", "1 folder, 3 files, 7 bytes (1 KiB)",
+                       "Creating archive: C:\\t\\temp.7z"};
+    QTest::newRow("lines that only start with digits stay")
+        << QStringList{"2 files, 30 bytes (1 KiB)", "64-bit locale=C", "5%off.txt", "next"}
+        << QStringList{"2 files, 30 bytes (1 KiB)", "64-bit locale=C", "5%off.txt", "next"};
     QTest::newRow("tab and other control characters")
         << QStringList{"a\tb\x1b[K"} << QStringList{"a       b[K"};
     QTest::newRow("first message may not continue anything")
@@ -215,6 +249,8 @@ void JobTextTest::archiverArguments_data()
 {
     QTest::addColumn<int>("style");
     QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("dict");
     QTest::addColumn<QStringList>("expected");
 
@@ -222,9 +258,13 @@ void JobTextTest::archiverArguments_data()
     const int unix = int(PathStyle::Unix);
     QTest::newRow("unix uses a forward slash")
         << unix << "/src/app"
+        << "5"
+        << "LZMA"
         << "16M" << QStringList{"a",     "-t7z",     "/tmp/w/temp.7z", "/src/app/*", "-r",
                                 "-mx=5", "-m0=LZMA", "-md=16M",        "-bsp1",      "-ssc"};
     QTest::newRow("windows converts separators") << win << "C:/Users/me/app"
+                                                 << "5"
+                                                 << "LZMA"
                                                  << "64K"
                                                  << QStringList{"a",
                                                                 "-t7z",
@@ -238,29 +278,59 @@ void JobTextTest::archiverArguments_data()
                                                                 "-ssc"};
     QTest::newRow("windows drive root keeps two backslashes")
         << win << "D:/"
+        << "5"
+        << "LZMA"
         << "1M" << QStringList{"a",        "-t7z",   "C:\\tmp\\w\\temp.7z",
                                "D:\\\\*",  "-r",     "-mx=5",
                                "-m0=LZMA", "-md=1M", "-bsp1",
                                "-ssc"};
     QTest::newRow("empty dictionary left out")
         << unix << "/src/app"
+        << "5"
+        << "LZMA"
         << "" << QStringList{"a",     "-t7z",     "/tmp/w/temp.7z", "/src/app/*", "-r",
                              "-mx=5", "-m0=LZMA", "-bsp1",          "-ssc"};
+    // -m0 wins over -mx: storing takes the Copy method, which has no dictionary.
+    QTest::newRow("store copies, no dictionary")
+        << unix << "/src/app"
+        << "0"
+        << "LZMA"
+        << "16M" << QStringList{"a",     "-t7z",     "/tmp/w/temp.7z", "/src/app/*", "-r",
+                                "-mx=0", "-m0=Copy", "-bsp1",          "-ssc"};
+    QTest::newRow("store with LZMA2 chosen")
+        << win << "C:/app"
+        << "0"
+        << "LZMA2"
+        << "64M" << QStringList{"a",          "-t7z",  "C:\\tmp\\w\\temp.7z",
+                                "C:\\app\\*", "-r",    "-mx=0",
+                                "-m0=Copy",   "-bsp1", "-ssc"};
+    QTest::newRow("fastest keeps method and dictionary")
+        << unix << "/src/app"
+        << "1"
+        << "LZMA"
+        << "64K" << QStringList{"a",     "-t7z",     "/tmp/w/temp.7z", "/src/app/*", "-r",
+                                "-mx=1", "-m0=LZMA", "-md=64K",        "-bsp1",      "-ssc"};
+    QTest::newRow("ultra keeps method and dictionary")
+        << unix << "/src/app"
+        << "9"
+        << "LZMA2"
+        << "64M" << QStringList{"a",     "-t7z",      "/tmp/w/temp.7z", "/src/app/*", "-r",
+                                "-mx=9", "-m0=LZMA2", "-md=64M",        "-bsp1",      "-ssc"};
 }
 
 void JobTextTest::archiverArguments()
 {
     QFETCH(int, style);
     QFETCH(QString, folder);
+    QFETCH(QString, level);
+    QFETCH(QString, method);
     QFETCH(QString, dict);
     QFETCH(QStringList, expected);
 
     const PathStyle pathStyle = PathStyle(style);
     const QString archive = pathStyle == PathStyle::Windows ? QStringLiteral("C:/tmp/w/temp.7z")
                                                             : QStringLiteral("/tmp/w/temp.7z");
-    QCOMPARE(quillon::archiverArguments(archive, folder, QStringLiteral("5"),
-                                        QStringLiteral("LZMA"), dict, pathStyle),
-             expected);
+    QCOMPARE(quillon::archiverArguments(archive, folder, level, method, dict, pathStyle), expected);
 }
 
 void JobTextTest::sameFileByName_data()

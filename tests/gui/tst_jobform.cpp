@@ -3,9 +3,13 @@
 #include "guitest.h"
 #include "worker.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QImage>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -50,6 +54,47 @@ private:
     static void invokeSlot(MainWindow *window, const char *slot)
     {
         QVERIFY(QMetaObject::invokeMethod(window, slot));
+    }
+
+    static QStringList entries(QComboBox *box)
+    {
+        QStringList list;
+        for (int i = 0; i < box->count(); ++i) {
+            list << box->itemText(i);
+        }
+        return list;
+    }
+
+    // Drags `paths` from another program over the middle of `target` and
+    // drops them there: the events reach the window's platform window as a
+    // file manager's drag does. Returns whether the drop was taken.
+    static bool dropOnto(QWidget *target, const QStringList &paths)
+    {
+        QMimeData data;
+        QList<QUrl> urls;
+        QStringList text;
+        for (const QString &path : paths) {
+            urls << QUrl::fromLocalFile(path);
+            text << urls.last().toString();
+        }
+        data.setUrls(urls);
+        // File managers offer the paths as text too, which a line edit takes.
+        data.setText(text.join(QLatin1Char('\n')));
+        QWindow *window = target->window()->windowHandle();
+        const QPoint pos = target->mapTo(target->window(), target->rect().center());
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter(pos, actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &enter);
+        QDragMoveEvent move(pos, actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &move);
+        if (!enter.isAccepted() || !move.isAccepted()) {
+            QDragLeaveEvent leave;
+            QCoreApplication::sendEvent(window, &leave);
+            return false;
+        }
+        QDropEvent drop(QPointF(pos), actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &drop);
+        return drop.isAccepted();
     }
 
 private slots:
@@ -446,6 +491,224 @@ private slots:
         QCOMPARE(settings.value(QStringLiteral("compressionLevel")).toInt(), 3);
     }
 
+    void typedFolder_data()
+    {
+        QTest::addColumn<QString>("chosenFirst"); // with the dialog; empty: none
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("folder"); // the folder in force afterwards
+
+        const int enter = Qt::Key_Return;
+        const int tab = Qt::Key_Tab;
+        QTest::newRow("another folder, Enter") << "$T/other"
+                                               << "$T/src" << enter << "$T/src";
+        QTest::newRow("another folder, Tab") << "$T/other"
+                                             << "$T/src" << tab << "$T/src";
+        QTest::newRow("folder after a restart") << ""
+                                                << "$T/src" << enter << "$T/src";
+        QTest::newRow("no such folder") << "$T/other"
+                                        << "$T/missing" << enter << "$T/other";
+        QTest::newRow("a file") << "$T/other"
+                                << "$T/file.txt" << tab << "$T/other";
+        QTest::newRow("nothing chosen, no such folder") << ""
+                                                        << "$T/missing" << enter << "";
+#ifdef Q_OS_WIN
+        QTest::newRow("native separators") << "$T/other"
+                                           << "native:$T/src" << enter << "$T/src";
+#endif
+    }
+
+    void typedFolder()
+    {
+        QFETCH(QString, chosenFirst);
+        QFETCH(QString, typed);
+        QFETCH(int, key);
+        QFETCH(QString, folder);
+
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        GuiTestProbe probe(&window);
+        Ui::MainWindow *ui = probe.ui();
+        if (!chosenFirst.isEmpty()) {
+            ModalDriver driver;
+            driver.choose(at(chosenFirst));
+            invokeSlot(&window, "on_selectFolderButton_clicked");
+            QCOMPARE(ui->folderLineEdit->text(), at(chosenFirst));
+            QApplication::setActiveWindow(&window);
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+        }
+        const QStringList listBefore = entries(ui->mainExeComboBox);
+        const QStringList keysBefore = formKeys();
+
+        QString text = at(typed);
+        if (text.startsWith(QLatin1String("native:"))) {
+            text = QDir::toNativeSeparators(text.mid(7));
+        }
+        ui->folderLineEdit->setFocus();
+        QTRY_VERIFY(ui->folderLineEdit->hasFocus());
+        ui->folderLineEdit->selectAll();
+        QTest::keyClicks(ui->folderLineEdit, text);
+        QTest::keyClick(ui->folderLineEdit, Qt::Key(key));
+        if (key == Qt::Key_Tab) {
+            QTRY_VERIFY(!ui->folderLineEdit->hasFocus());
+        }
+
+        QSettings settings = testSettings();
+        if (at(folder) == at(typed).remove(QStringLiteral("native:"))) {
+            // As if chosen with the dialog: stored, listed, the form saved.
+            QCOMPARE(ui->folderLineEdit->text(), at(folder));
+            QCOMPARE(settings.value(QStringLiteral("folderPath")).toString(), at(folder));
+            QDir dir(at(folder));
+            QStringList listed =
+                dir.entryList(QStringList{QStringLiteral("*.exe")}, QDir::Files, QDir::Name);
+            QCOMPARE(entries(ui->mainExeComboBox), listed);
+            QCOMPARE(ui->mainExeComboBox->currentText(), listed.value(0));
+            QCOMPARE(settings.value(QStringLiteral("lastExe")).toString(), listed.value(0));
+            QCOMPARE(settings.value(QStringLiteral("compressionLevel")).toInt(), 3);
+        } else {
+            // Nothing changes but the field's text.
+            QCOMPARE(ui->folderLineEdit->text(), text);
+            QCOMPARE(entries(ui->mainExeComboBox), listBefore);
+            QCOMPARE(formKeys(), keysBefore);
+            QCOMPARE(settings.value(QStringLiteral("folderPath")).toString(),
+                     folder.isEmpty() ? QString() : at(folder));
+        }
+    }
+
+    void dropOnWindow_data()
+    {
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<bool>("settingsPage");
+        QTest::addColumn<QString>("target"); // object name of the widget under the drop
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("folder"); // the source folder afterwards
+        QTest::addColumn<QString>("icon");   // the icon field afterwards
+        QTest::addColumn<QString>("message");
+
+        const QStringList src{"$T/src"};
+        const QStringList good{"$T/good.ico"};
+        QTest::newRow("folder on the log") << src << false << "logTextEdit" << true << "$T/src"
+                                           << "old.ico"
+                                           << "";
+        QTest::newRow("folder on the folder field")
+            << src << false << "folderLineEdit" << true << "$T/src"
+            << "old.ico"
+            << "";
+        QTest::newRow("folder on the start button")
+            << src << false << "startButton" << true << "$T/src"
+            << "old.ico"
+            << "";
+        QTest::newRow("folder on the settings page")
+            << src << true << "cmbMethod" << true << "$T/src"
+            << "old.ico"
+            << "";
+        QTest::newRow("icon on the icon field") << good << true << "iconLineEdit" << true << ""
+                                                << "$T/good.ico"
+                                                << "";
+        QTest::newRow("icon on the settings page") << good << true << "chkCleanup" << true << ""
+                                                   << "$T/good.ico"
+                                                   << "";
+        QTest::newRow("undecodable icon")
+            << QStringList{"$T/bad.ico"} << true << "frame" << true << ""
+            << "old.ico"
+            << "无法加载图标文件！";
+        QTest::newRow("icon on the basic page") << good << false << "logTextEdit" << false << ""
+                                                << "old.ico"
+                                                << "";
+        QTest::newRow("icon on the output field")
+            << good << false << "outputLineEdit" << false << ""
+            << "old.ico"
+            << "";
+        QTest::newRow("folder on the output field")
+            << src << false << "outputLineEdit" << false << ""
+            << "old.ico"
+            << "";
+        QTest::newRow("other file") << QStringList{"$T/file.txt"} << true << "frame" << false << ""
+                                    << "old.ico"
+                                    << "";
+        QTest::newRow("two folders")
+            << QStringList{"$T/src", "$T/other"} << false << "logTextEdit" << false << ""
+            << "old.ico"
+            << "";
+        QTest::newRow("missing folder")
+            << QStringList{"$T/missing"} << false << "logTextEdit" << false << ""
+            << "old.ico"
+            << "";
+    }
+
+    void dropOnWindow()
+    {
+        QFETCH(QStringList, dropped);
+        QFETCH(bool, settingsPage);
+        QFETCH(QString, target);
+        QFETCH(bool, taken);
+        QFETCH(QString, folder);
+        QFETCH(QString, icon);
+        QFETCH(QString, message);
+
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        GuiTestProbe probe(&window);
+        Ui::MainWindow *ui = probe.ui();
+        ui->iconLineEdit->setText(QStringLiteral("old.ico"));
+        if (settingsPage) {
+            ui->advancedTabButton->click();
+            QCOMPARE(ui->stackedWidget->currentWidget(), ui->advancedPage);
+        }
+        QWidget *widget = window.findChild<QWidget *>(target);
+        QVERIFY(widget && widget->isVisible());
+        QStringList paths;
+        for (const QString &path : dropped) {
+            paths << at(path);
+        }
+
+        ModalDriver driver;
+        driver.answer(QMessageBox::Ok);
+        QCOMPARE(dropOnto(widget, paths), taken);
+        QCoreApplication::processEvents();
+        if (!message.isEmpty()) {
+            QTRY_COMPARE(driver.seen.size(), 1);
+            QCOMPARE(driver.seen[0].title, QStringLiteral("错误"));
+            QCOMPARE(driver.seen[0].text, message);
+        } else {
+            QVERIFY(driver.seen.isEmpty());
+        }
+
+        QSettings settings = testSettings();
+        QCOMPARE(ui->folderLineEdit->text(), folder.isEmpty() ? QString() : at(folder));
+        QCOMPARE(ui->iconLineEdit->text(), at(icon));
+        QVERIFY(ui->outputLineEdit->text().isEmpty());
+        if (!folder.isEmpty()) {
+            QCOMPARE(settings.value(QStringLiteral("folderPath")).toString(), at(folder));
+            QCOMPARE(ui->mainExeComboBox->currentText(),
+                     settings.value(QStringLiteral("lastExe")).toString());
+            QVERIFY(ui->mainExeComboBox->findText(QStringLiteral("app.exe")) >= 0);
+        } else if (icon != QLatin1String("old.ico")) {
+            QCOMPARE(settings.value(QStringLiteral("iconPath")).toString(), at(icon));
+        } else {
+            QVERIFY(formKeys().isEmpty());
+            QCOMPARE(ui->mainExeComboBox->count(), 0);
+        }
+    }
+
+    void dropRefusedWhileProcessing()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        GuiTestProbe probe(&window);
+        probe.setProcessing(true);
+        QVERIFY(!dropOnto(probe.ui()->logTextEdit, QStringList{at("$T/src")}));
+        QCoreApplication::processEvents();
+        QVERIFY(probe.ui()->folderLineEdit->text().isEmpty());
+        QVERIFY(formKeys().isEmpty());
+        probe.setProcessing(false);
+    }
+
     void cancelledDialogsChangeNothing_data()
     {
         QTest::addColumn<QString>("slot");
@@ -538,6 +801,30 @@ private slots:
             QVERIFY(formKeys().isEmpty());
         }
     }
+
+#ifndef Q_OS_WIN
+    void mainExePickerLeavesOutRefusedNames()
+    {
+        // Windows' own file systems cannot hold such a name.
+        QTemporaryDir folder;
+        const QString name = QStringLiteral("run:me.exe");
+        QVERIFY(writeFile(folder.filePath(name)));
+        QVERIFY(writeFile(folder.filePath(QStringLiteral("ok.exe"))));
+        MainWindow window;
+        GuiTestProbe probe(&window);
+        probe.ui()->folderLineEdit->setText(folder.path());
+        probe.populateMainExeList(folder.path());
+        QCOMPARE(entries(probe.ui()->mainExeComboBox), QStringList{QStringLiteral("ok.exe")});
+        ModalDriver driver;
+        driver.choose(folder.filePath(name));
+        invokeSlot(&window, "on_mainExeButton_clicked");
+
+        QCOMPARE(driver.seen.size(), 1);
+        QCOMPARE(entries(probe.ui()->mainExeComboBox), QStringList{QStringLiteral("ok.exe")});
+        QCOMPARE(probe.ui()->mainExeComboBox->currentText(), QStringLiteral("ok.exe"));
+        QVERIFY(formKeys().isEmpty());
+    }
+#endif
 
     void mainExePickerNeedsFolder()
     {
@@ -697,23 +984,45 @@ private slots:
         QCOMPARE(recorder.calls.first(), want);
     }
 
+    void logPaneRedraws_data()
+    {
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QString>("pane");
+
+        const QString erase = QStringLiteral("\b\b\b\b    \b\b\b\b");
+        QTest::newRow("backspaces")
+            << QStringList{"7z进程已启动，开始压缩...", "Add new data\n\n  0%",
+                           erase + "  5% + a.bin",
+                           QStringLiteral("\b").repeated(12) + " 60% + a.bin",
+                           "压缩包创建成功，大小: 9 字节"}
+            << "7z进程已启动，开始压缩...\nAdd new data\n\n压缩包创建成功，大小: 9 字节";
+        // Windows' 7-Zip erases with carriage returns, which the trim of a
+        // chunk takes away where they stand at its edge.
+        QTest::newRow("carriage returns trimmed away")
+            << QStringList{"7z进程已启动，开始压缩...",
+                           "Add new data\r\n\r\n  0%",
+                           "5% + a.bin",
+                           "60% + a.bin",
+                           "99% 1 + a.bin",
+                           "Files read from disk: 1\r\nEverything is Ok"}
+            << "7z进程已启动，开始压缩...\nAdd new data\n\nFiles read from disk: 1\n"
+               "Everything is Ok";
+    }
+
     void logPaneRedraws()
     {
-        // The archiver's redraws update one line in place, across messages.
+        // The archiver's redraws update one line in place, across messages,
+        // and its progress line is gone once the next line comes.
+        QFETCH(QStringList, messages);
+        QFETCH(QString, pane);
         MainWindow window;
         GuiTestProbe probe(&window);
-        const QString erase = QStringLiteral("\b\b\b\b    \b\b\b\b");
-        for (const QString &line :
-             {QStringLiteral("7z进程已启动，开始压缩..."), QStringLiteral("Add new data\n\n  0%"),
-              erase + QStringLiteral("  5% + a.bin"),
-              QStringLiteral("\b").repeated(12) + QStringLiteral(" 60% + a.bin"),
-              QStringLiteral("压缩包创建成功，大小: 9 字节")}) {
+        for (const QString &line : messages) {
             QVERIFY(QMetaObject::invokeMethod(&window, "onWorkerLog", Q_ARG(QString, line)));
         }
-        QCOMPARE(probe.ui()->logTextEdit->toPlainText(),
-                 QStringLiteral("7z进程已启动，开始压缩...\nAdd new data\n\n 60% + a.bin\n"
-                                "压缩包创建成功，大小: 9 字节"));
-        QCOMPARE(probe.ui()->logTextEdit->document()->blockCount(), 5);
+        QCOMPARE(probe.ui()->logTextEdit->toPlainText(), pane);
+        QCOMPARE(probe.ui()->logTextEdit->document()->blockCount(),
+                 int(pane.count(QLatin1Char('\n'))) + 1);
     }
 
     void workerSlots()

@@ -58,6 +58,14 @@ private slots:
         QTest::newRow("stale folder keeps lastExe")
             << Values{{"folderPath", tmp.filePath(QStringLiteral("gone"))}, {"lastExe", "x.exe"}}
             << QStringList{"x.exe"} << "x.exe" << QList<int>{3, 0, 2} << defaultChecks;
+        // The list holds no name the job would refuse, stored or listed.
+        QTest::newRow("stale folder, lastExe the job refuses")
+            << Values{{"folderPath", tmp.filePath(QStringLiteral("gone"))},
+                      {"lastExe", "x.exe\nExecuteFile=\"evil.exe"}}
+            << QStringList{} << "" << QList<int>{3, 0, 2} << defaultChecks;
+        QTest::newRow("stale folder, lastExe with a trailing dot")
+            << Values{{"folderPath", tmp.filePath(QStringLiteral("gone"))}, {"lastExe", "app.exe."}}
+            << QStringList{} << "" << QList<int>{3, 0, 2} << defaultChecks;
         QTest::newRow("folder lists, lastExe current")
             << Values{{"folderPath", app}, {"lastExe", "b.exe"}} << QStringList{"a.exe", "b.exe"}
             << "b.exe" << QList<int>{3, 0, 2} << defaultChecks;

@@ -4,6 +4,8 @@
 // icon group and version resource are read back with the system's calls.
 // Packing again over an output that is running fails and keeps it.
 #include "guitest.h"
+#include "terminallog.h"
+#include "toolfiles.h"
 #include "versioninfo.h"
 #include "worker.h"
 
@@ -14,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -73,6 +76,8 @@ private slots:
         QVERIFY(QDir().mkpath(source + QStringLiteral("/data")));
         QVERIFY(QFile::copy(QStringLiteral(QUILLON_ECHOARGS), source + QStringLiteral("/app.exe")));
         QVERIFY(writeFile(source + QStringLiteral("/data/说明.txt"), "hello\n"));
+        // Compresses to almost nothing, unless stored.
+        QVERIFY(writeFile(source + QStringLiteral("/data/zeros.bin"), QByteArray(1 << 20, '\0')));
         // An icon of two sizes in a colour the output must show.
         icon = tmp.filePath(QStringLiteral("red.ico"));
         QImage image(32, 32, QImage::Format_ARGB32);
@@ -82,9 +87,19 @@ private slots:
 
     void init() { isolateSettings(); }
 
+    void jobThroughWindow_data()
+    {
+        QTest::addColumn<int>("level"); // index of cmbCompression
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("normal") << 3 << false;
+        QTest::newRow("store") << 0 << true;
+    }
+
     void jobThroughWindow()
     {
-        const QString output = tmp.filePath(QStringLiteral("out 输出"));
+        QFETCH(int, level);
+        QFETCH(bool, stored);
+        const QString output = tmp.filePath(QStringLiteral("out 输出 %1").arg(level));
         QVERIFY(QDir().mkpath(output));
         MainWindow window;
         window.show();
@@ -96,6 +111,7 @@ private slots:
         ui->mainExeComboBox->setCurrentIndex(ui->mainExeComboBox->findText("app.exe"));
         ui->outputLineEdit->setText(output);
         ui->iconLineEdit->setText(icon);
+        ui->cmbCompression->setCurrentIndex(level);
 
         QSignalSpy workerLog(probe.worker(), &Worker::logMessage);
         ModalDriver driver;
@@ -109,11 +125,19 @@ private slots:
         QCOMPARE(driver.seen.size(), 1);
         QVERIFY2(driver.seen[0].title == QStringLiteral("完成"), log.toUtf8().constData());
 
-        // The archiver was run with Windows paths and the folder's "\*".
+        // The archiver was run with Windows paths and the folder's "\*"; the
+        // line names its copy as built, with forward slashes.
         const QString command = lines.filter(QStringLiteral("执行命令: ")).value(0);
-        QVERIFY2(command.contains(QDir::toNativeSeparators(source) + QStringLiteral("\\*")),
+        const QString program = QStringLiteral("执行命令: ") + quillon::privateToolDirectory() +
+                                QStringLiteral("/7zr.exe ");
+        QVERIFY2(command.startsWith(program), command.toUtf8().constData());
+        const QString switches = command.mid(program.size());
+        QVERIFY2(switches.contains(QDir::toNativeSeparators(source) + QStringLiteral("\\*")),
                  command.toUtf8().constData());
-        QVERIFY2(!command.contains(QLatin1Char('/')), command.toUtf8().constData());
+        QVERIFY2(!switches.contains(QLatin1Char('/')), command.toUtf8().constData());
+        // Storing takes the Copy method, without a dictionary.
+        QCOMPARE(switches.contains(QStringLiteral(" -mx=0 -m0=Copy -bsp1 -ssc")), stored);
+        QCOMPARE(switches.contains(QStringLiteral(" -md=")), !stored);
         const QString exe = output + QStringLiteral("/app.exe");
         QVERIFY2(lines.contains(QStringLiteral("输出文件: ") + QDir::toNativeSeparators(exe)),
                  log.toUtf8().constData());
@@ -121,6 +145,12 @@ private slots:
         // shows it by the line (Windows' 7-Zip ends its lines with CR LF).
         const QStringList pane = ui->logTextEdit->toPlainText().split(QLatin1Char('\n'));
         QVERIFY2(pane.contains(QStringLiteral("Everything is Ok")), log.toUtf8().constData());
+        QVERIFY2(std::none_of(pane.cbegin(), pane.cend(), quillon::TerminalLog::isArchiverProgress),
+                 ui->logTextEdit->toPlainText().toUtf8().constData());
+        // Stored, the output holds the folder's bytes as they are.
+        const qint64 folderBytes =
+            (1 << 20) + QFileInfo(source + QStringLiteral("/app.exe")).size();
+        QCOMPARE(QFileInfo(output + QStringLiteral("/app.exe")).size() > folderBytes, stored);
 
         // The output runs: arguments passed through, the program's exit code.
         const QString echo = tmp.filePath(QStringLiteral("args.txt"));
