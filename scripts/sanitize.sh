@@ -35,5 +35,5 @@ cmake --build "$tsan" --parallel "$(nproc)" --target sevenzip_threads sevenzip_u
     sevenzip_badinput sevenzip_payload tst_launcher_unit quillon-sfx-host launcher_testprog \
     quillon-unpack
 unset ASAN_OPTIONS UBSAN_OPTIONS
-export TSAN_OPTIONS="die_after_fork=0:halt_on_error=1:second_deadlock_stack=1"
+export TSAN_OPTIONS="die_after_fork=0:halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp"
 ctest --test-dir "$tsan" --output-on-failure -j "$(nproc)" --timeout 900 -R "$tsan_tests"
